@@ -1,0 +1,42 @@
+// appctl: users, companies, roles and rights of an installation.
+#include "runtime/core/env.h"
+#include "runtime/core/fmt.h"
+#include "runtime/core/log.h"
+#include "runtime/core/scratch.h"
+#include "runtime/core/startup.h"
+#include "runtime/core/status.h"
+#include "runtime/core/sysvar.h"
+
+namespace {
+
+// Its files carry the prefix "AP"; it has no data dictionary of its own.
+constexpr std::string_view kAppCode = "APCTL:appctl";
+constexpr std::string_view kTitle = "Aplication Control";
+constexpr int kCols = 80, kRows = 24;
+
+rt::IER ap_hook(int phase) {
+    if ((phase & 15) == 2 && (static_cast<uint16_t>(rt::sysv_get(rt::sysv::TRACE)) & 0x100)) {
+        // A start to probe the installation: one line, then nothing runs.
+        rt::ScratchMark m = rt::scr_mark();
+        rt::log_text(rt::fmt("%s,%s", {"0", rt::env_get(rt::env::LangModule)}));
+        rt::scr_release(m);
+        return rt::ier::Info;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    rt::set_screen_size(kCols, kRows);
+    rt::StartRequest rq;
+    rq.argc = argc;
+    rq.argv = argv;
+    rq.appcode = rt::sr(kAppCode);
+    rq.description = rt::sr(kTitle);
+    rq.flags = 0;
+    rq.hook = ap_hook;
+    rt::IER st = rt::runtime_start(rq);
+    if (st == 0) st = rt::start_program(rt::sr_empty());
+    return rt::shutdown(ap_hook, st);
+}

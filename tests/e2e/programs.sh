@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# End-to-end cases for the three programs. Each case runs one program in a
+# fresh folder and checks its exit status, what its message boxes said on
+# standard error, and the files it left.
+set -u
+ledger=$1 billing=$2 appctl=$3
+fails=0
+work=$(mktemp -d "${TMPDIR:-/tmp}/qve2e.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+# case NAME WANT_EXIT WANT_STDERR(grep -F, may be empty) -- PROGRAM ARGS...
+case_() {
+  local name=$1 want=$2 text=$3; shift 4
+  local dir="$work/$name"; mkdir -p "$dir"
+  [ -n "${SETUP:-}" ] && (cd "$dir" && eval "$SETUP")
+  (cd "$dir" && "$@" </dev/null >"$dir/.out" 2>"$dir/.err")
+  local got=$?
+  if [ "$got" != "$want" ]; then
+    echo "FAIL $name: exit $got, wanted $want"; cat "$dir/.err"; fails=$((fails+1)); return
+  fi
+  if [ -n "$text" ] && ! grep -qF -- "$text" "$dir/.err"; then
+    echo "FAIL $name: standard error lacks '$text'"; cat "$dir/.err"; fails=$((fails+1)); return
+  fi
+  [ -n "${CHECK:-}" ] && ! (cd "$dir" && eval "$CHECK") && { echo "FAIL $name: $CHECK"; fails=$((fails+1)); return; }
+  echo "ok   $name"
+}
+
+# The log start: nothing runs, exit 0, a fresh log.txt with one line.
+SETUP='printf "stale\r\nlines\r\n" > log.txt' \
+CHECK='[ "$(wc -l < log.txt)" = 1 ] && grep -q "trace 273" log.txt && [ ! -s .err ]' \
+  case_ trace273 0 "" -- "$ledger" /TRACE:273
+
+# Without application files the message says what is missing.
+case_ no_dictionary 164 "File Not Found(DataFile): CODICC.DAT" -- "$ledger"
+case_ billing_no_dictionary 164 "GADICC.DAT" -- "$billing"
+
+# Application files are found whatever their case, with either separator in
+# the names given: the folder is App, the option says app\DATA, the file is
+# codicc.dat.
+SETUP='mkdir -p App/Data && : > App/Data/codicc.dat' \
+  case_ missing_start 163 "no start program COMENU.PMT or COMENU.PPN" -- "$ledger" "/DPATH:'app\\DATA'"
+SETUP='mkdir -p apps && : > apps/GADICC.DAT' \
+  case_ dpath_slashes 163 "GAMENU.PMT" -- "$billing" "-DPATH:'$work/dpath_slashes/APPS'"
+
+# A program command the runtime cannot run yet is answered as undefined.
+SETUP=': > CODICC.DAT' \
+  case_ run_unknown 163 "Error BADINPUTDATA: Process not defined" -- "$ledger" "/RUN:'Accept x'"
+
+# appctl probing with TRACE 0x100 writes one line and ends.
+CHECK='grep -q "^0,EN" APlog.txt && [ "$(wc -l < APlog.txt)" = 1 ]' \
+  case_ appctl_probe 0 "About Box" -- "$appctl" -TRACE:256
+case_ appctl_start 163 "APMENU.PMT" -- "$appctl"
+
+[ $fails -eq 0 ] || { echo "$fails case(s) failed"; exit 1; }
