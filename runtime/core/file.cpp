@@ -26,7 +26,12 @@ FILE* stream(uint16_t h) {
     return g_files[h];
 }
 
-std::string_view name_of(StrRef s) { return sv(s); }
+bool has_nul(StrRef s) { return sv(s).find('\0') != std::string_view::npos; }
+
+// The name as the OS layer takes it. A NUL would cut the name short there and
+// reach another file (the one named by the part before it), so such a name
+// is passed as "", which names no file.
+std::string_view name_of(StrRef s) { return has_nul(s) ? std::string_view() : sv(s); }
 
 uint16_t open_failed(IER st, StrRef name, int mode) {
     if (!(mode & fmode::Quiet)) {
@@ -71,7 +76,8 @@ int record_number(std::string_view line, const Kind& k) {
 }  // namespace
 
 uint16_t f_open(StrRef name, int mode) {
-    if (!sr_ok(name) || name.n == 0 || name.n >= kFileNameMax) return open_failed(ier::BADINPUTDATA, name, mode);
+    if (!sr_ok(name) || name.n == 0 || name.n >= kFileNameMax || has_nul(name))
+        return open_failed(ier::BADINPUTDATA, name, mode);
     if (sv(name) == "CON") return (mode & 31) == fmode::Create ? 1 : 0;
     uint16_t h = 3;
     while (h < kFileHandles && g_files[h]) h++;
@@ -222,7 +228,7 @@ StrRef file_read(StrRef name, long long off, long long count) {
     if (h == kBadHandle) return sr_err(ier::FileNotFound);
     long long size = f_size(h);
     if (off < 0) off = 0;
-    if (count < 0 || off + count > size) count = size > off ? size - off : 0;
+    if (count < 0 || off >= size || count > size - off) count = size > off ? size - off : 0;
     if (count > static_cast<long long>(kStrMax)) {
         f_close(h);
         return sr_err(ier::STRINGTOOLONG);
@@ -397,11 +403,16 @@ int file_lines_to_queue(StrRef name, int kind, int value, int queue, IER* st) {
 StrRef lines_join(int n, StrRef joiner) {
     ScrBuild b;
     int have = st_count(grp::QueLines);
-    for (int i = 0; i < n && i < have; i++) {
+    int take = n < have ? n : have;
+    for (int i = 0; i < take; i++) {
         if (i) b.put(joiner);
         b.put(st_get(grp::QueLines, i));
     }
-    return b.done();
+    StrRef r = b.done();
+    // The lines are taken: consumers go on with the line after them.
+    if (sr_ok(r))
+        for (int i = 0; i < take; i++) st_pop(grp::QueLines);
+    return r;
 }
 
 }  // namespace rt

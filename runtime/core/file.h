@@ -61,7 +61,7 @@ StrRef temp_file_name(StrRef name);
 // complete.
 constexpr int kRecordKinds = 7;
 int file_lines_to_queue(StrRef name, int kind, int value, int queue, IER* st = nullptr);
-// Takes the first n lines of queue 37, joined with joiner.
+// Takes the first n lines off queue 37, joined with joiner.
 StrRef lines_join(int n, StrRef joiner);
 
 }  // namespace rt

@@ -28,14 +28,19 @@ StrRef log_file_name() {
 
 void log_set_file(StrRef name) {
     if (!sr_ok(name) || !name.n) return;
-    st_set(grp::Runtime, rtitem::LogName, name);
+    // Storing the name may move a name held in the table itself: delete the
+    // file by the stored copy.
+    if (st_set(grp::Runtime, rtitem::LogName, name) == 0) name = st_get(grp::Runtime, rtitem::LogName);
     file_delete(name);
 }
 
 IER log_text(StrRef text, unsigned bits) {
     if (!(static_cast<unsigned>(static_cast<uint16_t>(sysv_get(sysv::TRACE))) & bits)) return 0;
     ScratchMark m = scr_mark();
-    StrRef name = log_file_name();
+    // A set name is used in place, so that a line can be written even when
+    // the scratch area is full.
+    StrRef name = st_get(grp::Runtime, rtitem::LogName);
+    if (!name.n) name = log_file_name();
     IER st = file_append_line(name, text);
     scr_release(m);
     return st;
@@ -85,7 +90,17 @@ IER errlog_entry(StrRef text, StrRef file) {
 
 void fatal_check(bool cond, const char* name) {
     if (cond) return;
-    StrRef n = sr_c(name);
+    // The process ends here, so the scratch area is given up: the box and
+    // the entry must be made even when it is full. The name may lie in it.
+    char copy[512];
+    size_t len = 0;
+    while (name && name[len] && len < sizeof copy - 1) {
+        copy[len] = name[len];
+        len++;
+    }
+    copy[len] = 0;
+    scr_release(0);
+    StrRef n = sr(copy, len);
     msg_box(n, sr("Assertion Fail"), box::Error);
     errlog_entry(n, sr("assertions.log"));
     std::fflush(nullptr);

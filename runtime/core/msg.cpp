@@ -178,6 +178,23 @@ StrRef builtin_text(std::string_view key) {
     return block_text(block, code);
 }
 
+// The text of a key once the language file has had its chance.
+StrRef lookup(StrRef key) {
+    std::string_view k = sv(key);
+    int code = code_of(k);
+    if (code && g_lang.state == LangState::Loaded && code >= g_lang.first && code <= g_lang.last) {
+        int idx = code - g_lang.first;
+        StrRef all = st_get(grp::Runtime, rtitem::LangTexts);
+        size_t b = idx ? g_lang.end[idx - 1] : 0;
+        size_t e = g_lang.end[idx];
+        if (e > all.n) e = all.n;
+        if (b > e) b = e;
+        return scr_copy(sr(all.p + b, e - b));
+    }
+    if (code && k.size() > 4) return scr_copy(sr(k.size() > 5 ? k.substr(5) : std::string_view()));
+    return scr_copy(builtin_text(k));
+}
+
 }  // namespace
 
 void msg_set_app_block(std::string_view block) { g_app_block = block; }
@@ -256,20 +273,15 @@ LangState lang_load() {
 
 StrRef msg(StrRef key) {
     if (!sr_ok(key)) return key;
-    std::string_view k = sv(key);
-    int code = code_of(k);
-    if (g_lang.enabled && g_lang.state == LangState::NotTried) lang_load();
-    if (code && g_lang.state == LangState::Loaded && code >= g_lang.first && code <= g_lang.last) {
-        int idx = code - g_lang.first;
-        StrRef all = st_get(grp::Runtime, rtitem::LangTexts);
-        size_t b = idx ? g_lang.end[idx - 1] : 0;
-        size_t e = g_lang.end[idx];
-        if (e > all.n) e = all.n;
-        if (b > e) b = e;
-        return scr_copy(sr(all.p + b, e - b));
+    if (g_lang.enabled && g_lang.state == LangState::NotTried) {
+        // Loading stores the language texts in the string table, which moves
+        // every text stored after them: a key held there must be read first.
+        ScratchMark m = scr_mark();
+        StrRef k = scr_copy(key);
+        lang_load();
+        return sr_ok(k) ? scr_keep(m, lookup(k)) : k;
     }
-    if (code && k.size() > 4) return scr_copy(sr(k.size() > 5 ? k.substr(5) : std::string_view()));
-    return scr_copy(builtin_text(k));
+    return lookup(key);
 }
 
 StrRef msg(int code) {

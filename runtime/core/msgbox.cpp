@@ -39,6 +39,27 @@ std::string for_people(StrRef t) {
     return out;
 }
 
+// A scratch copy of a text that may lie in the string table: the first
+// message lookup can load the language file, which moves the table's texts.
+StrRef held(StrRef t) {
+    if (!sr_ok(t)) return sr_empty();
+    StrRef c = scr_copy(t);
+    return sr_ok(c) ? c : t;
+}
+
+// First character of field n of message 0011 (1 the yes letter, 2 the no
+// letter); the built-in letters when the message cannot be had because the
+// scratch area is full, since an answer must be given all the same.
+char answer_letter(int n) {
+    ScratchMark m = scr_mark();
+    StrRef letters = msg(11);
+    if (!sr_ok(letters)) letters = sr("Yy,Nn");
+    StrRef f = lst_field(letters, n);
+    char c = sr_ok(f) && f.n ? f.p[0] : 0;
+    scr_release(m);
+    return c;
+}
+
 }  // namespace
 
 int msgbox_stderr(StrRef text, StrRef caption, int kind) {
@@ -55,30 +76,30 @@ MsgBoxFn msgbox_port() { return g_port ? g_port : msgbox_stderr; }
 
 char msg_box(StrRef text, StrRef caption, int kind) {
     ScratchMark m = scr_mark();
-    if (!sr_ok(caption) || !caption.n) caption = msg(caption_code(kind));
-    int b = msgbox_port()(sr_ok(text) ? text : sr_empty(), caption, kind);
-    StrRef letters = msg(11);
+    text = held(text);
+    if (sr_ok(caption) && caption.n) caption = held(caption);
+    else if (!sr_ok(caption = msg(caption_code(kind)))) caption = sr_empty();
+    int b = msgbox_port()(text, caption, kind);
     char r = 0;
-    if (b == box::Ok || b == box::Yes) r = lst_field(letters, 1).n ? lst_field(letters, 1).p[0] : 0;
-    else if (b == box::No) r = lst_field(letters, 2).n ? lst_field(letters, 2).p[0] : 0;
+    if (b == box::Ok || b == box::Yes) r = answer_letter(1);
+    else if (b == box::No) r = answer_letter(2);
     scr_release(m);
     return r;
 }
 
 bool confirm(StrRef text) {
-    ScratchMark m = scr_mark();
     char a = msg_box(text, sr_empty(), box::YesNo);
-    StrRef yes = lst_field(msg(11), 1);
-    bool r = a && yes.n && a == yes.p[0];
-    scr_release(m);
-    return r;
+    return a && a == answer_letter(1);
 }
 
 void status_box(IER st) {
     ScratchMark m = scr_mark();
-    IER shown = st == ier::FromOrigin ? 0 : st;
+    IER shown = st;
     if (st == ier::FromOrigin) err_origin_get(&shown, nullptr);
     StrRef t = error_text(st);
+    // The status that cannot be put in words (the scratch area is full) is
+    // still named.
+    if (!sr_ok(t)) t = sr(status_name(shown));
     if (shown >= 128) msg_box(t, msg(13), box::Error);
     else msg_box(t, msg(12), box::Warning);
     err_detail_clear();

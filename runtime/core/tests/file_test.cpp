@@ -227,6 +227,7 @@ TEST_F(FileOpen, ModesOnAnExistingFile) {
 }
 
 TEST_F(FileOpen, FailuresRecordOriginAndNameUnlessQuiet) {
+    tmp.put("there.dat", "kept");
     std::string missing = at("nothere.dat");
     std::string folder383 = tmp.path + "/";
     while (folder383.size() < 383) folder383 += (folder383.size() % 200 == 0) ? '/' : 'n';
@@ -246,6 +247,7 @@ TEST_F(FileOpen, FailuresRecordOriginAndNameUnlessQuiet) {
         {"383 characters is a name, just missing", folder383, fmode::ReadOnly, ier::FileNotFound},
         {"a folder is not a file", tmp.path, fmode::ReadOnly, ier::FileNotFound},
         {"a missing folder is not created", at("nodir/x.dat"), fmode::Update, ier::FileNotFound},
+        {"a NUL inside the name", at("there.dat") + std::string(1, '\0') + "x", fmode::Update, ier::BADINPUTDATA},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
@@ -266,6 +268,21 @@ TEST_F(FileOpen, FailuresRecordOriginAndNameUnlessQuiet) {
     }
     EXPECT_FALSE(tmp.exists("nothere.dat"));
     EXPECT_FALSE(tmp.exists("nodir"));
+    EXPECT_EQ(tmp.read("there.dat"), "kept");
+}
+
+TEST_F(FileWhole, NameWithNulReachesNoOtherFile) {
+    tmp.put("there.dat", "kept");
+    std::string bad = at("there.dat") + std::string(1, '\0') + "x";
+    EXPECT_NE(file_write(sr(bad), kWriteReplace, sr("lost")), 0);
+    EXPECT_NE(file_write(sr(bad), 0, sr("lost")), 0);
+    EXPECT_NE(file_append_line(sr(bad), sr("lost")), 0);
+    EXPECT_NE(file_delete(sr(bad)), 0);
+    EXPECT_NE(file_rename(sr(bad), sr(at("moved.dat"))), 0);
+    EXPECT_EQ(file_size(sr(bad)), 0);
+    EXPECT_FALSE(sr_ok(file_read(sr(bad))));
+    EXPECT_EQ(tmp.read("there.dat"), "kept");
+    EXPECT_FALSE(tmp.exists("moved.dat"));
 }
 
 TEST_F(FileOpen, LowestFreeHandleAndTheTableLimit) {
@@ -478,7 +495,9 @@ TEST_F(FileQueue, KindZeroQueuesEveryLineInFileOrder) {
     EXPECT_EQ(file_lines_to_queue(sr(p), 0, 0, grp::QueLines, &st), 4);
     EXPECT_EQ(st, 0);
     EXPECT_EQ(str(lines_join(2, sr(":"))), "first:second");
-    EXPECT_EQ(str(lines_join(9, sr(","))), "first,second,,last");
+    EXPECT_EQ(str(lines_join(9, sr(","))), ",last") << "joined lines are taken off the queue";
+    EXPECT_EQ(st_count(grp::QueLines), 0);
+    EXPECT_EQ(file_lines_to_queue(sr(p), 0, 0, grp::QueLines, &st), 4);
     EXPECT_EQ(drain(grp::QueLines), (Lines{"first", "second", "", "last"}));
 }
 

@@ -7,6 +7,7 @@
 #include "runtime/core/msgbox.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/status.h"
+#include "runtime/core/strtab.h"
 #include "tests/support/rtfixture.h"
 
 namespace rt {
@@ -265,6 +266,15 @@ TEST_F(MsgTest, LanguageTextsUsedAsPatterns) {
     EXPECT_TRUE(sr_ok(wide) || sr_status(wide) == ier::STRINGTOOLONG) << "no crash, at most a status";
 }
 
+TEST_F(MsgTest, KeyHeldInTheStringTableSurvivesTheLoad) {
+    // The first lookup loads the language texts into the string table, which
+    // moves the texts stored after them; the key must be read as it was.
+    ASSERT_EQ(st_push(grp::StkAux, sr("1001 Delete Full Entry?")), 0);
+    use_language("0001 Uno\n");
+    EXPECT_EQ(text(sv(st_top(grp::StkAux))), "Delete Full Entry?");
+    EXPECT_EQ(lang_state(), LangState::Loaded);
+}
+
 TEST_F(MsgTest, LanguageNumber) {
     const std::pair<const char*, int> cases[] = {{"EN", 1}, {"ES", 2}, {"FR", 3}, {"DE", 4}, {"IT", 5}, {"PT", 0}, {"", 0}, {"E", 0}};
     for (auto [lang, n] : cases) {
@@ -366,6 +376,22 @@ TEST_F(MsgBoxTest, CaptionsFromLanguageFile) {
     EXPECT_EQ(rec.boxes[2].caption, "Pregunta");
 }
 
+TEST_F(MsgBoxTest, TextHeldInTheStringTableSurvivesTheLoad) {
+    ASSERT_EQ(st_push(grp::StkAux, sr("Record saved")), 0);
+    ASSERT_EQ(st_push(grp::StkAux, sr("Are you sure?")), 0);
+    use_language("0012 Mensaje\n0014 Pregunta\n");
+    test::BoxRecorder rec;
+    msg_box(st_get(grp::StkAux, 0), sr(""), box::Warning);
+    lang_reset();
+    lang_enable(true);
+    EXPECT_TRUE(confirm(st_get(grp::StkAux, 1)));
+    ASSERT_EQ(rec.boxes.size(), 2u);
+    EXPECT_EQ(rec.boxes[0].caption, "Mensaje");
+    EXPECT_EQ(rec.boxes[0].text, "Record saved");
+    EXPECT_EQ(rec.boxes[1].caption, "Pregunta");
+    EXPECT_EQ(rec.boxes[1].text, "Are you sure?");
+}
+
 TEST_F(MsgBoxTest, ConfirmAsksYesNo) {
     test::BoxRecorder rec;
     rec.answer = box::Yes;
@@ -411,6 +437,30 @@ TEST_F(MsgBoxTest, StatusBoxShowsAndClearsTheDetail) {
         EXPECT_EQ(rec.boxes[0].text, c.text);
         EXPECT_EQ(err_detail_get().n, 0) << "the detail is cleared once shown";
     }
+}
+
+TEST_F(MsgBoxTest, ScratchAreaFull) {
+    // The box that reports a full scratch area must itself work without it.
+    test::BoxRecorder rec;
+    ScratchMark m = scr_mark();
+    while (sr_ok(scr_alloc(4096))) {
+    }
+    while (sr_ok(scr_alloc(4))) {
+    }
+    rec.answer = box::Yes;
+    EXPECT_EQ(msg_box(sr("Continue?"), sr(""), box::YesNo), 'Y');
+    EXPECT_TRUE(confirm(sr("Continue?")));
+    rec.answer = box::No;
+    EXPECT_EQ(msg_box(sr("Continue?"), sr("Own"), box::YesNo), 'N');
+    EXPECT_FALSE(confirm(sr("Continue?")));
+    err_origin(2, mod::DynStrings, ier::OUTOFMEMORY);
+    status_box(ier::OUTOFMEMORY);
+    scr_release(m);
+    ASSERT_EQ(rec.boxes.size(), 5u);
+    EXPECT_EQ(rec.boxes[0].text, "Continue?");
+    EXPECT_EQ(rec.boxes[2].caption, "Own");
+    EXPECT_EQ(rec.boxes[4].kind, box::Error);
+    EXPECT_NE(rec.boxes[4].text.find("OUTOFMEMORY"), std::string::npos) << rec.boxes[4].text;
 }
 
 TEST_F(MsgBoxTest, StandardErrorPortAnswersWithItsDefault) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/core/env.h"
+#include "runtime/core/msg.h"
 #include "runtime/core/msgbox.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/status.h"
@@ -80,6 +81,38 @@ TEST_F(StartupTest, PhasesAndEnvironment) {
     EXPECT_EQ(shutdown(record_hook, 0), 0);
     started_ = false;
     EXPECT_EQ(g_phases.back(), 3);
+}
+
+// The language comes from phase 1 and the file from the search path; a
+// message asked for before either is known must not use up the one load.
+IER spanish_hook(int phase) {
+    if ((phase & 15) == 1) {
+        ScratchMark m = scr_mark();
+        msg(31);  // an early lookup: built-in text, language file not tried
+        scr_release(m);
+        env_set(env::LangModule, "ES");
+    }
+    return 0;
+}
+
+TEST_F(StartupTest, LanguageFileLoadsOnceLanguageAndPathAreKnown) {
+    test::TempDir d;
+    d.put("app/CODICC.DAT", "");
+    d.put("app/QV_LANG_ES.MSJ", "0019 ,.'0123456789,-D',' NS','  ,NO,SI'\r\n0031 Proceso no definido\r\n");
+    // The search path reaches the file only in the dictionary's second pass.
+    line_ = "/opt/qv/ledger /DPATH:'" + d.path + "/app'";
+    StartRequest rq;
+    rq.cmdline = sr(line_);
+    rq.appcode = sr("COLDGR27K:VodazEZI");
+    rq.flags = kStartLoadDictionary;
+    rq.hook = spanish_hook;
+    started_ = true;
+    ASSERT_EQ(runtime_start(rq), 0);
+    EXPECT_EQ(lang_state(), LangState::Loaded);
+    ScratchMark m = scr_mark();
+    EXPECT_EQ(str(msg(31)), "Proceso no definido");
+    scr_release(m);
+    EXPECT_EQ(str(env_get(env::FormatParams)).substr(0, 4), ",.'0") << "item 0 is built again from the language file";
 }
 
 TEST_F(StartupTest, OptionsSetTraceAndApplicationCode) {

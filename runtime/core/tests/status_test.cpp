@@ -10,6 +10,7 @@
 #include "runtime/core/msgbox.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/status.h"
+#include "runtime/core/strtab.h"
 #include "runtime/core/sysvar.h"
 #include "tests/support/rtfixture.h"
 
@@ -285,6 +286,30 @@ TEST_F(LogTest, SetFileStartsItEmpty) {
     EXPECT_EQ(dir.read("run.log"), "fresh\r\n");
 }
 
+TEST_F(LogTest, SetFileWithANameHeldInTheStringTable) {
+    // Storing the name moves the texts after it in the table; the file
+    // deleted must still be the one named.
+    dir.put("run.log", "old contents\r\n");
+    ASSERT_EQ(st_push(grp::StkAux, sr("run.log")), 0);
+    log_set_file(st_top(grp::StkAux));
+    EXPECT_FALSE(dir.exists("run.log"));
+    ScratchMark m = scr_mark();
+    EXPECT_EQ(str(log_file_name()), "run.log");
+    scr_release(m);
+}
+
+TEST_F(LogTest, SetFileIsWrittenWithTheScratchAreaFull) {
+    log_set_file(sr("full.log"));
+    ScratchMark m = scr_mark();
+    while (sr_ok(scr_alloc(4096))) {
+    }
+    while (sr_ok(scr_alloc(4))) {
+    }
+    EXPECT_EQ(log_text("still written"), 0);
+    scr_release(m);
+    EXPECT_EQ(dir.read("full.log"), "still written\r\n");
+}
+
 TEST_F(LogTest, UnwritableFileGives164WithItsName) {
     log_set_file(sr("no_such_folder/x.log"));
     EXPECT_EQ(log_text("lost"), ier::FileNotFound);
@@ -351,6 +376,22 @@ TEST_F(LogDeathTest, FatalCheckEndsTheProcessAndRecordsTheName) {
     std::string got = dir.read("assertions.log");
     EXPECT_NE(got.find(" Date:"), std::string::npos) << got;
     EXPECT_NE(got.find("MantAction\r\n**********************"), std::string::npos) << got;
+}
+
+TEST_F(LogDeathTest, FatalCheckRecordsEvenWithTheScratchAreaFull) {
+    GTEST_FLAG_SET(death_test_style, "fast");
+    test::BoxRecorder boxes;
+    ScratchMark m = scr_mark();
+    while (sr_ok(scr_alloc(4096))) {
+    }
+    while (sr_ok(scr_alloc(4))) {
+    }
+    static char name[] = "RecordMustBeCurrent";
+    EXPECT_EXIT(fatal_check(false, name), testing::ExitedWithCode(kFatalExitStatus), "");
+    scr_release(m);
+    std::string got = dir.read("assertions.log");
+    EXPECT_NE(got.find(" Date:"), std::string::npos) << got;
+    EXPECT_NE(got.find("RecordMustBeCurrent\r\n"), std::string::npos) << got;
 }
 
 TEST_F(LogDeathTest, FatalCheckShowsAnAssertionBox) {
