@@ -12,7 +12,6 @@ namespace {
 // Its files carry the prefix "AP"; it has no data dictionary of its own.
 constexpr std::string_view kAppCode = "APCTL:appctl";
 constexpr std::string_view kTitle = "Aplication Control";
-constexpr int kCols = 80, kRows = 24;
 
 rt::IER ap_hook(int phase) {
     if ((phase & 15) == 2 && (static_cast<uint16_t>(rt::sysv_get(rt::sysv::TRACE)) & 0x100)) {
@@ -28,15 +27,9 @@ rt::IER ap_hook(int phase) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    rt::set_screen_size(kCols, kRows);
-    rt::StartRequest rq;
-    rq.argc = argc;
-    rq.argv = argv;
-    rq.appcode = rt::sr(kAppCode);
-    rq.description = rt::sr(kTitle);
-    rq.flags = 0;
-    rq.hook = ap_hook;
-    rt::IER st = rt::runtime_start(rq);
-    if (st == 0) st = rt::start_program(rt::sr_empty());
-    return rt::shutdown(ap_hook, st);
+    rt::AppConfig app;
+    app.code = kAppCode;
+    app.title = kTitle;
+    app.hook = ap_hook;
+    return rt::app_main(argc, argv, app);
 }

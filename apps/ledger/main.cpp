@@ -1,13 +1,7 @@
 // ledger: the accounting program.
-#include "runtime/core/blocks.h"
 #include "runtime/core/startup.h"
 
 namespace {
-
-constexpr std::string_view kAppCode = "COLDGR27K:VodazEZI";
-constexpr std::string_view kTitle = "Ledger";
-constexpr int kScratchKiB = 512;  // 512 KiB and 512 marks
-constexpr int kCols = 80, kRows = 24;
 
 // Program types the ledger handles itself.
 constexpr unsigned kTypeMantMain = 5, kTypeLnManMain = 8, kTypeLnNavMain = 9;
@@ -36,17 +30,12 @@ rt::IER co_program_run(uint32_t type_code, rt::StrRef args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    rt::mem_settings(kScratchKiB, -1);
-    rt::set_program_run(co_program_run);
-    rt::set_screen_size(kCols, kRows);
-    rt::StartRequest rq;
-    rq.argc = argc;
-    rq.argv = argv;
-    rq.appcode = rt::sr(kAppCode);
-    rq.description = rt::sr(kTitle);
-    rq.flags = rt::kStartLoadDictionary;
-    rq.hook = co_hook;
-    rt::IER st = rt::runtime_start(rq);
-    if (st == 0) st = rt::start_program(rt::sr_empty());
-    return rt::shutdown(co_hook, st);
+    rt::AppConfig app;
+    app.code = "COLDGR27K:VodazEZI";
+    app.title = "Ledger";
+    app.scratch_kib = 512;  // 512 KiB and 512 marks
+    app.flags = rt::kStartLoadDictionary;
+    app.hook = co_hook;
+    app.program_run = co_program_run;
+    return rt::app_main(argc, argv, app);
 }

@@ -163,6 +163,22 @@ void screen_size(int* cols, int* rows) {
     if (rows) *rows = g_rows;
 }
 
+int app_main(int argc, char** argv, const AppConfig& app) {
+    mem_settings(app.scratch_kib, app.block_entries);
+    set_program_run(app.program_run);
+    set_screen_size(app.cols, app.rows);
+    StartRequest rq;
+    rq.argc = argc;
+    rq.argv = argv;
+    rq.appcode = sr(app.code);
+    rq.description = sr(app.title);
+    rq.flags = app.flags;
+    rq.hook = app.hook;
+    IER st = runtime_start(rq);
+    if (st == 0) st = start_program(sr_empty());
+    return shutdown(app.hook, st);
+}
+
 IER rt_stores_init() {
     IER st = blk_init();
     if (st) return st;

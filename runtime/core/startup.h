@@ -24,6 +24,21 @@ struct StartRequest {
     StartupHook hook = nullptr;
 };
 
+// What a program's main function hands the runtime; app_main makes the
+// calls in their order (memory settings, program-run callback, screen size,
+// start, start program, shutdown) and returns the exit status.
+struct AppConfig {
+    std::string_view code;     // application code
+    std::string_view title;
+    int scratch_kib = -1;      // -1: the runtime's default
+    int block_entries = -1;
+    int cols = 80, rows = 24;
+    uint8_t flags = 0;
+    StartupHook hook = nullptr;
+    ProgramRunFn program_run = nullptr;  // nullptr: the runtime's dispatcher
+};
+int app_main(int argc, char** argv, const AppConfig& app);
+
 void set_program_run(ProgramRunFn f);
 ProgramRunFn program_run();
 void set_screen_size(int cols, int rows);
