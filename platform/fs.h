@@ -61,5 +61,8 @@ std::string self_exe();
 
 // Windows-1252 to UTF-8, for texts meant for people on a terminal.
 std::string cp1252_to_utf8(std::string_view s);
+// UTF-8 to Windows-1252, for texts people give; a character the code page
+// lacks becomes '?'. Bytes that are not valid UTF-8 are taken as they are.
+std::string utf8_to_cp1252(std::string_view s);
 
 }  // namespace plat

@@ -90,6 +90,40 @@ std::string cp1252_to_utf8(std::string_view s) {
     return out;
 }
 
+std::string utf8_to_cp1252(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (size_t i = 0; i < s.size();) {
+        unsigned char c = static_cast<unsigned char>(s[i]);
+        int len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+        unsigned cp = 0;
+        bool ok = len > 0 && i + static_cast<size_t>(len) <= s.size();
+        if (ok) {
+            cp = len == 1 ? c : c & (0x7F >> len);
+            for (int k = 1; k < len && ok; k++) {
+                unsigned char d = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+                ok = (d & 0xC0) == 0x80;
+                cp = (cp << 6) | (d & 0x3F);
+            }
+        }
+        if (!ok) {  // not UTF-8: the byte as it is
+            out += static_cast<char>(c);
+            i++;
+            continue;
+        }
+        i += static_cast<size_t>(len);
+        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+            out += static_cast<char>(cp);
+            continue;
+        }
+        char mapped = '?';
+        for (int k = 0; k < 32; k++)
+            if (kHigh[k] == cp) mapped = static_cast<char>(0x80 + k);
+        out += mapped;
+    }
+    return out;
+}
+
 std::string win_env(std::string_view name) {
     std::string n(name);
     if (n.empty()) return {};

@@ -4,6 +4,8 @@
 #include "runtime/core/log.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/startup.h"
+#include "runtime/expr/eval.h"
+#include "runtime/expr/fnlib.h"
 #include "runtime/core/status.h"
 #include "runtime/core/sysvar.h"
 
@@ -31,5 +33,7 @@ int main(int argc, char** argv) {
     app.code = kAppCode;
     app.title = kTitle;
     app.hook = ap_hook;
+    rt::ex_install();
+    rt::fnlib_install();
     return rt::app_main(argc, argv, app);
 }

@@ -1,5 +1,7 @@
 // billing: the invoicing program.
 #include "runtime/core/startup.h"
+#include "runtime/expr/eval.h"
+#include "runtime/expr/fnlib.h"
 
 namespace {
 
@@ -25,5 +27,7 @@ int main(int argc, char** argv) {
     app.flags = rt::kStartLoadDictionary;
     app.hook = ga_hook;
     app.program_run = ga_program_run;
+    rt::ex_install();
+    rt::fnlib_install();
     return rt::app_main(argc, argv, app);
 }

@@ -1,5 +1,7 @@
 // ledger: the accounting program.
 #include "runtime/core/startup.h"
+#include "runtime/expr/eval.h"
+#include "runtime/expr/fnlib.h"
 
 namespace {
 
@@ -37,5 +39,7 @@ int main(int argc, char** argv) {
     app.flags = rt::kStartLoadDictionary;
     app.hook = co_hook;
     app.program_run = co_program_run;
+    rt::ex_install();
+    rt::fnlib_install();
     return rt::app_main(argc, argv, app);
 }

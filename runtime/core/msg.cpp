@@ -292,6 +292,16 @@ StrRef msg(int code) {
     return msg(sr(key, 4));
 }
 
+StrRef msg_builtin(int code) {
+    char key[4];
+    int c = code < 0 ? 0 : code % 10000;
+    for (int i = 3; i >= 0; i--) {
+        key[i] = static_cast<char>('0' + c % 10);
+        c /= 10;
+    }
+    return builtin_text(std::string_view(key, 4));
+}
+
 int lang_number() {
     StrRef l = env_get(env::LangModule);
     return l.n ? lst_pos(sr(kLanguages), l) : 0;

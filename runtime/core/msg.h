@@ -13,6 +13,9 @@ constexpr int kLangMaxLines = 255; // a file with more lines is not used
 StrRef msg(StrRef key);
 inline StrRef msg(std::string_view key) { return msg(sr(key)); }
 StrRef msg(int code);
+// The runtime's own text of a code, whatever a language file says: a view
+// into static storage.
+StrRef msg_builtin(int code);
 
 // The application's block of texts (codes from 1001 on): TAB-separated
 // entries "NNNN text". The text must stay alive (a literal).

@@ -29,6 +29,7 @@ ProgramRunFn g_run = nullptr;
 int g_cols = 80, g_rows = 24;
 int g_strtab_entry = -1;  // block-table entry of the string table
 bool g_main_window = false;
+unsigned g_generation = 0;
 
 // Defaults of the ports: what the runtime does while a part is absent.
 IER no_window_instance(void*) { return 0; }
@@ -78,12 +79,14 @@ IER no_evaluator(StrRef) {
     return ier::EXPCALCERROR;
 }
 
+void nothing_to_release() {}
+
 RtPorts g_ports;
 
 void set_default_ports() {
     g_ports = RtPorts{no_window_instance, find_dictionary, no_fonts, about_box_default,
                       no_main_window, no_message_loop, no_children, no_substitute,
-                      no_program_types, no_evaluator};
+                      no_program_types, no_evaluator, nothing_to_release};
 }
 
 struct PortsInit {
@@ -188,6 +191,7 @@ IER rt_stores_init() {
         return st;
     }
     g_strtab_entry = blk_highest_entry();
+    g_generation++;
     hk_clear_all();
     err_origin(2, 0, 0);
     lang_reset();
@@ -195,9 +199,12 @@ IER rt_stores_init() {
     return sysv_init();
 }
 
+unsigned rt_stores_generation() { return g_generation; }
+
 int rt_stores_teardown() {
     if (!blk_ready()) return 0;
     f_close_all();
+    g_ports.release();
     ra_free_all();
     int leak = 0;
     int high = blk_highest_entry();

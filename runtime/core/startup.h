@@ -84,6 +84,9 @@ struct RtPorts {
     int (*program_type)(StrRef name);
     // Evaluates an expression list.
     IER (*eval)(StrRef text);
+    // Gives back what later parts hold in the stores, before the teardown's
+    // leak check.
+    void (*release)();
 };
 RtPorts& rt_ports();
 void rt_ports_reset();
@@ -93,5 +96,8 @@ void rt_ports_reset();
 IER rt_stores_init();
 // Frees everything; returns the module of a leaked block, 0 when none.
 int rt_stores_teardown();
+// Counts the times the stores were built: what a module derives from them
+// (an index, a cache) is stale when the count it saw has changed.
+unsigned rt_stores_generation();
 
 }  // namespace rt
