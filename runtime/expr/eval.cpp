@@ -186,7 +186,24 @@ IER scan(Cursor& c) {
 enum class Lv : uint8_t { None, Var, Element, Field };
 
 // What an operand is, for assignment and for the numeric-field rule.
+// What the characters of an operand's text say of its kind, from one pass.
+enum : uint8_t { kHasQuote = 1, kHasBrace = 2, kHasDollar = 4, kHasHash = 8 };
+inline uint8_t shape_of(std::string_view n) {
+    uint8_t f = 0;
+    for (char ch : n) {
+        switch (ch) {
+        case '\'': case '"': f |= kHasQuote; break;
+        case '{': f |= kHasBrace; break;
+        case '$': f |= kHasDollar; break;
+        case '#': f |= kHasHash; break;
+        default: break;
+        }
+    }
+    return f;
+}
+
 struct Operand {
+    uint8_t shape = 0;
     Lv lv = Lv::None;
     bool lazy = false;      // not evaluated yet (the target of an '=')
     bool null = false;      // empty operand
@@ -338,12 +355,13 @@ IER Evaluator::operand(Cursor& c, Value& v, Operand& o) {
     }
     // The target of an assignment is not read.
     std::string_view n = sv(o.name);
+    o.shape = shape_of(n);
     if (c.op == exop::Assign) {
         if (c.paren && c.olen && !fn_lookup(o.name)) o.lv = Lv::Element;
-        else if (!c.paren && n.find('{') != std::string_view::npos && n.find_first_of("'\"") == std::string_view::npos)
+        else if (!c.paren && (o.shape & kHasBrace) && !(o.shape & kHasQuote))
             o.lv = Lv::Field;
-        else if (!c.paren && c.olen && n.find_first_of("'\"") == std::string_view::npos &&
-                 (n.find_first_of("$#") != std::string_view::npos || static_cast<unsigned char>(n[0]) >= 'A'))
+        else if (!c.paren && c.olen && !(o.shape & kHasQuote) &&
+                 ((o.shape & (kHasDollar | kHasHash)) || static_cast<unsigned char>(n[0]) >= 'A'))
             o.lv = Lv::Var;
         if (o.lv != Lv::None) {
             o.lazy = true;
@@ -361,13 +379,13 @@ IER Evaluator::value_of(Value& v, Operand& o) {
     std::string_view n = sv(o.name);
     if (o.inner.p && !o.name.n) return list(o.inner.p, o.inner.n, &v, 1);  // a group
     if (o.inner.p) return call(o, v);
-    if (n.find_first_of("'\"") != std::string_view::npos) {
+    if (o.shape & kHasQuote) {
         StrRef t = str_normalize(o.name);
         if (!sr_ok(t)) return sr_status(t);
         v = Value::of_text(t);
         return 0;
     }
-    if (n.find('{') != std::string_view::npos) {
+    if (o.shape & kHasBrace) {
         FieldRef f;
         IER st = field_parts(o.name, &f);
         if (st) return st;
@@ -384,7 +402,7 @@ IER Evaluator::value_of(Value& v, Operand& o) {
         }
         return 0;
     }
-    if (n.find_first_of("$#") != std::string_view::npos || static_cast<unsigned char>(n[0]) >= 'A')
+    if ((o.shape & (kHasDollar | kHasHash)) || static_cast<unsigned char>(n[0]) >= 'A')
         return var_read(o.name, &v);
     // A number literal, or a dot-constant.
     int p = num_precis();
