@@ -2,13 +2,23 @@
 #include "runtime/core/startup.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fnlib.h"
+#include "runtime/script/proc.h"
 
 namespace {
 
+// The settings files, loaded in this order at the end of start-up; the
+// fourth is required.
+constexpr std::string_view kSettingsFiles =
+    "%APPPATH_DATA%\\%APNAME%CLCUSR.%DATABASE_HOST%.%DATABASE_DBNAME%.DAT,%APNAME%CLCUSR.DAT,"
+    "%APPPATH_DATA%\\%APNAME%PARINI.DAT,%APNAME%CLCFIX.DAT;1,QVCLCUSR.DAT,%APPPATH_DATA%\\QVCLCUSR.DAT";
+
 rt::IER ga_hook(int phase) {
     switch (phase & 15) {
-    case 1:  // hook slots, command levels and functions are registered here
-    case 2:  // connection and settings files
+    case 1:  // hook slots and functions are registered here, and the command levels
+        rt::script_install();
+        return 0;
+    case 2:  // (the connection comes first here)
+        return rt::eval_config_list(rt::sr(kSettingsFiles));
     case 3:  // the database session is closed here
     default:
         return 0;

@@ -79,14 +79,14 @@ IER no_evaluator(StrRef) {
     return ier::EXPCALCERROR;
 }
 
-void nothing_to_release() {}
-
 RtPorts g_ports;
+void (*g_releasers[kReleasersMax])() = {};
+int g_nreleasers = 0;
 
 void set_default_ports() {
     g_ports = RtPorts{no_window_instance, find_dictionary, no_fonts, about_box_default,
                       no_main_window, no_message_loop, no_children, no_substitute,
-                      no_program_types, no_evaluator, nothing_to_release};
+                      no_program_types, no_evaluator};
 }
 
 struct PortsInit {
@@ -153,6 +153,12 @@ IER log_start() {
 }  // namespace
 
 RtPorts& rt_ports() { return g_ports; }
+
+void rt_on_release(void (*fn)()) {
+    for (int i = 0; i < g_nreleasers; i++)
+        if (g_releasers[i] == fn) return;
+    if (g_nreleasers < kReleasersMax) g_releasers[g_nreleasers++] = fn;
+}
 void rt_ports_reset() { set_default_ports(); }
 
 void set_program_run(ProgramRunFn f) { g_run = f; }
@@ -204,7 +210,7 @@ unsigned rt_stores_generation() { return g_generation; }
 int rt_stores_teardown() {
     if (!blk_ready()) return 0;
     f_close_all();
-    g_ports.release();
+    for (int i = g_nreleasers - 1; i >= 0; i--) g_releasers[i]();
     ra_free_all();
     int leak = 0;
     int high = blk_highest_entry();

@@ -84,12 +84,15 @@ struct RtPorts {
     int (*program_type)(StrRef name);
     // Evaluates an expression list.
     IER (*eval)(StrRef text);
-    // Gives back what later parts hold in the stores, before the teardown's
-    // leak check.
-    void (*release)();
 };
 RtPorts& rt_ports();
 void rt_ports_reset();
+
+// A part that keeps blocks of its own in the stores gives them back here,
+// before the teardown's leak check; the last one added runs first. Adding
+// the same function twice adds it once.
+constexpr int kReleasersMax = 8;
+void rt_on_release(void (*fn)());
 
 // The stores alone (for tools and tests): block table, scratch area, string
 // table, runtime arrays, hook slots and system variables.

@@ -20,11 +20,15 @@ uint32_t g_off[kStrItemsMax + 1];
 int g_total = 0;             // items in all groups
 char g_copy[kStrMax];        // a text that lies inside the table, while it moves
 
-int base_of(int g) {
-    int b = 0;
-    for (int k = 0; k < g; k++) b += g_cnt[k];
-    return b;
+// First global position of each group, kept in step with the counts.
+int g_base[kStrGroups + 1];
+
+void rebase() {
+    g_base[0] = 0;
+    for (int k = 0; k < kStrGroups; k++) g_base[k + 1] = g_base[k] + g_cnt[k];
 }
+
+inline int base_of(int g) { return g_base[g]; }
 
 void reoffset(int from) {
     for (int k = from; k < g_total; k++) g_off[k + 1] = g_off[k] + g_len[k];
@@ -51,6 +55,7 @@ IER st_init() {
     g_text = reinterpret_cast<char*>(g_len + kStrItemsMax);
     g_total = 0;
     g_off[0] = 0;
+    rebase();
     return 0;
 }
 
@@ -97,6 +102,7 @@ IER st_set(int g, int i, StrRef t) {
         std::memset(g_len + at, 0, sizeof(uint16_t) * static_cast<size_t>(add));
         g_total += add;
         g_cnt[g] = static_cast<uint16_t>(g_cnt[g] + add);
+        rebase();
         reoffset(at);
     }
     uint32_t start = g_off[pos];
@@ -117,6 +123,7 @@ IER st_del(int g, int i) {
     std::memmove(g_len + pos, g_len + pos + 1, sizeof(uint16_t) * static_cast<size_t>(g_total - pos - 1));
     g_total--;
     g_cnt[g]--;
+    rebase();
     reoffset(pos);
     return 0;
 }
@@ -131,6 +138,7 @@ void st_clear(int g) {
     std::memmove(g_len + base, g_len + base + n, sizeof(uint16_t) * static_cast<size_t>(g_total - base - n));
     g_total -= n;
     g_cnt[g] = 0;
+    rebase();
     reoffset(base);
 }
 

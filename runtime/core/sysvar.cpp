@@ -86,11 +86,18 @@ IER var_declare_int(StrRef name, int16_t value) {
 
 namespace rt {
 char var_type_of(StrRef name) {
-    std::string_view n = sv(name);
-    if (n.empty() || n.find('@') != std::string_view::npos) return 0;
-    if (n.find('(') != std::string_view::npos) return 'a';
-    if (n.find('$') != std::string_view::npos) return 't';
-    if (n.find('#') != std::string_view::npos) return 'n';
-    return 'i';
+    if (!sr_ok(name) || !name.n) return 0;
+    // One pass: '@' refuses the name, '(' outranks '$', which outranks '#'.
+    bool paren = false, dollar = false, hash = false;
+    for (uint16_t i = 0; i < name.n; i++) {
+        switch (name.p[i]) {
+        case '@': return 0;
+        case '(': paren = true; break;
+        case '$': dollar = true; break;
+        case '#': hash = true; break;
+        default: break;
+        }
+    }
+    return paren ? 'a' : dollar ? 't' : hash ? 'n' : 'i';
 }
 }  // namespace rt

@@ -23,9 +23,12 @@ struct StrRef {
     uint16_t n = 0;
 };
 
-inline StrRef sr(const char* p, size_t n) { return {p, static_cast<uint16_t>(n)}; }
-inline StrRef sr(std::string_view v) { return {v.data() ? v.data() : "", static_cast<uint16_t>(v.size())}; }
 inline StrRef sr_err(IER status) { return {nullptr, status}; }
+// A text longer than a string value can hold is refused (146), never cut.
+inline StrRef sr(const char* p, size_t n) {
+    return n > kStrMax ? sr_err(146) : StrRef{p, static_cast<uint16_t>(n)};
+}
+inline StrRef sr(std::string_view v) { return sr(v.data() ? v.data() : "", v.size()); }
 inline bool sr_ok(StrRef s) { return s.p != nullptr; }
 // 0 for a valid value, else the carried status.
 inline IER sr_status(StrRef s) { return s.p ? IER(0) : (s.n ? s.n : IER(0xFFFF)); }

@@ -79,20 +79,36 @@ int op_at(const char* s, size_t i, size_t end, size_t* len) {
     }
 }
 
+// What the characters of an operand's text say of its kind.
+enum : uint8_t { kHasQuote = 1, kHasBrace = 2, kHasDollar = 4, kHasHash = 8 };
+
 // Position of the next operator character outside quotes, or end. An
-// unclosed quote hides the rest.
-size_t next_op(const char* s, size_t i, size_t end) {
+// unclosed quote hides the rest. *shape collects what the text before it
+// holds.
+size_t next_op(const char* s, size_t i, size_t end, uint8_t* shape = nullptr) {
+    uint8_t f = 0;
     for (; i < end; i++) {
         char c = s[i];
         if (is_quote_char(c)) {
+            f |= kHasQuote;
             const void* close = std::memchr(s + i + 1, c, end - i - 1);
-            if (!close) return end;
+            if (!close) {
+                i = end;
+                break;
+            }
             i = static_cast<size_t>(static_cast<const char*>(close) - s);
         } else if (is_op_char(c)) {
-            return i;
+            break;
+        } else if (c == '{') {
+            f |= kHasBrace;
+        } else if (c == '$') {
+            f |= kHasDollar;
+        } else if (c == '#') {
+            f |= kHasHash;
         }
     }
-    return end;
+    if (shape) *shape = f;
+    return i < end ? i : end;
 }
 
 // The ')' matching the '(' at i, outside quotes; end when there is none.
@@ -145,12 +161,13 @@ struct Cursor {
     size_t pstart, plen;
     int op;           // operator after the operand, kEndExpr, kEndText or 0
     size_t next;      // position after the operator
+    uint8_t shape;    // of the operand's text (its name for a call)
 };
 
 // One scanner step from c.pos.
 IER scan(Cursor& c) {
     const char* s = c.s;
-    size_t i = next_op(s, c.pos, c.end);
+    size_t i = next_op(s, c.pos, c.end, &c.shape);
     c.ostart = c.pos;
     c.paren = false;
     c.olen = i - c.pos;
@@ -186,22 +203,6 @@ IER scan(Cursor& c) {
 enum class Lv : uint8_t { None, Var, Element, Field };
 
 // What an operand is, for assignment and for the numeric-field rule.
-// What the characters of an operand's text say of its kind, from one pass.
-enum : uint8_t { kHasQuote = 1, kHasBrace = 2, kHasDollar = 4, kHasHash = 8 };
-inline uint8_t shape_of(std::string_view n) {
-    uint8_t f = 0;
-    for (char ch : n) {
-        switch (ch) {
-        case '\'': case '"': f |= kHasQuote; break;
-        case '{': f |= kHasBrace; break;
-        case '$': f |= kHasDollar; break;
-        case '#': f |= kHasHash; break;
-        default: break;
-        }
-    }
-    return f;
-}
-
 struct Operand {
     uint8_t shape = 0;
     Lv lv = Lv::None;
@@ -253,7 +254,7 @@ private:
 IER Evaluator::list(const char* s, size_t n, Value* out, int depth) {
     Nest guard(nest_);
     if (nest_ > kNestMax) return ier::EXPCALCERROR;
-    Cursor c{s, n, 0, 0, 0, false, 0, 0, kEndText, 0};
+    Cursor c{s, n, 0, 0, 0, false, 0, 0, kEndText, 0, 0};
     IER st = 0;
     *out = Value::number(0);
     for (;;) {
@@ -355,7 +356,7 @@ IER Evaluator::operand(Cursor& c, Value& v, Operand& o) {
     }
     // The target of an assignment is not read.
     std::string_view n = sv(o.name);
-    o.shape = shape_of(n);
+    o.shape = c.shape;
     if (c.op == exop::Assign) {
         if (c.paren && c.olen && !fn_lookup(o.name)) o.lv = Lv::Element;
         else if (!c.paren && (o.shape & kHasBrace) && !(o.shape & kHasQuote))
@@ -741,12 +742,12 @@ IER prepare(StrRef text, StrRef* out) {
     return sr_status(*out);
 }
 
-IER evaluate(StrRef text, Value* out) {
+IER evaluate(StrRef text, Value* out, bool prepared = false) {
     *out = Value::number(0);
     if (!sr_ok(text)) return sr_status(text);
     ScratchMark m = scr_mark();
-    StrRef t;
-    IER st = prepare(text, &t);
+    StrRef t = text;
+    IER st = prepared ? IER(0) : prepare(text, &t);
     if (st) {
         err_origin(1, mod::ExpExec, st);
         scr_release(m);
@@ -774,6 +775,19 @@ StrRef substitute_port(StrRef text) { return ex_brackets(text, brk::Plain); }
 }  // namespace
 
 IER ex_eval(StrRef text, Value* out) { return evaluate(text, out); }
+
+bool ex_is_prepared(StrRef text) {
+    if (!sr_ok(text)) return false;
+    ScratchMark m = scr_mark();
+    StrRef t;
+    IER st = prepare(text, &t);
+    bool same = !st && t.p == text.p && t.n == text.n;
+    scr_release(m);
+    err_detail_clear();
+    return same;
+}
+
+IER ex_eval_checked(StrRef text, Value* out) { return evaluate(text, out, true); }
 
 IER ex_effect(StrRef text) {
     Value v;
@@ -965,7 +979,7 @@ void ex_set_field_port(const FieldPort* port) { g_fields = port; }
 void ex_install() {
     rt_ports().eval = effect_port;
     rt_ports().substitute = substitute_port;
-    rt_ports().release = vars_done;
+    rt_on_release(vars_done);
 }
 
 }  // namespace rt

@@ -21,6 +21,11 @@ enum : int {
 // and above stop the evaluation; an error records module ExpExec and adds
 // the failing text to the detail text.
 IER ex_eval(StrRef text, Value* out);
+// A text that is checked once and evaluated many times (a procedure's
+// statement): true when it needs no preparing (no blank outside quotes,
+// balanced parentheses, no macro), so that ex_eval_checked may skip it.
+bool ex_is_prepared(StrRef text);
+IER ex_eval_checked(StrRef text, Value* out);
 // For effect: statuses below 128 count as 0.
 IER ex_effect(StrRef text);
 // The result as text (numbers written as the system writes them); the

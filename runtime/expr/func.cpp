@@ -1,9 +1,12 @@
 #include "runtime/expr/func.h"
 
 #include <cstring>
+#include <string>
+#include <unordered_map>
 
 #include "runtime/core/env.h"
 #include "runtime/core/scratch.h"
+#include "runtime/core/startup.h"
 #include "runtime/core/status.h"
 #include "runtime/core/strtab.h"
 #include "runtime/expr/fixed.h"
@@ -36,20 +39,33 @@ void ensure_table() {
     for (int i = kFnExtFirst; i <= kFnExtLast; i++) g_fn[i] = Entry{};
 }
 
+// Names to numbers, beside the table; rebuilt when the table changed (a
+// new start-up, a registration).
+struct FnIndex {
+    unsigned generation = 0;
+    size_t table_len = 0;
+    std::unordered_map<std::string, int> by_name;
+} g_index;
+
 int find(std::string_view name) {
     StrRef t = env_get(env::FuncList);
-    std::string_view all = sv(t);
-    size_t pos = 0;
-    int n = 1;
-    while (pos <= all.size()) {
-        size_t z = all.find('\0', pos);
-        size_t end = z == std::string_view::npos ? all.size() : z;
-        if (end - pos == name.size() && std::memcmp(all.data() + pos, name.data(), name.size()) == 0) return n;
-        if (z == std::string_view::npos) break;
-        pos = z + 1;
-        n++;
+    if (g_index.generation != rt_stores_generation() || g_index.table_len != t.n) {
+        g_index.by_name.clear();
+        std::string_view all = sv(t);
+        size_t pos = 0;
+        int n = 1;
+        while (pos < all.size()) {
+            size_t z = all.find('\0', pos);
+            size_t end = z == std::string_view::npos ? all.size() : z;
+            g_index.by_name.emplace(std::string(all.substr(pos, end - pos)), n++);
+            pos = end + 1;
+        }
+        g_index.generation = rt_stores_generation();
+        g_index.table_len = t.n;
     }
-    return 0;
+    // The first of two equal names wins, as a scan of the table would.
+    auto it = g_index.by_name.find(std::string(name));
+    return it == g_index.by_name.end() ? 0 : it->second;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 # standard error, and the files it left.
 set -u
 ledger=$1 billing=$2 appctl=$3
+fixtures=$(cd "$(dirname "$0")" && pwd)/fixtures
 fails=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/qve2e.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -37,14 +38,25 @@ case_ billing_no_dictionary 164 "GADICC.DAT" -- "$billing"
 # Application files are found whatever their case, with either separator in
 # the names given: the folder is App, the option says app\DATA, the file is
 # codicc.dat.
-SETUP='mkdir -p App/Data && : > App/Data/codicc.dat' \
+SETUP='mkdir -p App/Data && : > App/Data/codicc.dat && : > App/Data/coclcfix.dat' \
   case_ missing_start 163 "no start program COMENU.PMT or COMENU.PPN" -- "$ledger" "/DPATH:'app\\DATA'"
-SETUP='mkdir -p apps && : > apps/GADICC.DAT' \
+SETUP='mkdir -p apps && : > apps/GADICC.DAT && : > apps/GACLCFIX.DAT' \
   case_ dpath_slashes 163 "GAMENU.PMT" -- "$billing" "-DPATH:'$work/dpath_slashes/APPS'"
 
 # A program command the runtime cannot run yet is answered as undefined.
-SETUP=': > CODICC.DAT' \
+SETUP=': > CODICC.DAT && : > COCLCFIX.DAT' \
   case_ run_unknown 163 "Error BADINPUTDATA: Process not defined" -- "$ledger" "/RUN:'Accept x'"
+
+# The settings files: missing optional ones are passed over, a missing
+# required one ends the start with its name; the language variables are set
+# from the message texts, and a failing line does not stop the next ones. The
+# program command is substituted before it runs, which lets it report.
+SETUP='cp -r "$fixtures/settings_app" app' \
+CHECK='[ "$(cat out.txt)" = "fix+qv|Process not defined|No data Found|42|4" ]' \
+  case_ settings 163 "Process not defined" -- "$ledger" "/DPATH:'app'" \
+    "/RUN:\"[WRITE('out.txt';-3;B\$+'|'+T\$+'|'+U\$+'|'+FN\$TRIM(M)+'|'+FN\$TRIM(N))]\""
+SETUP='mkdir -p app && : > app/CODICC.DAT' \
+  case_ settings_required 164 "File Not Found(Streams): COCLCFIX.DAT" -- "$ledger" "/DPATH:'app'"
 
 # appctl probing with TRACE 0x100 writes one line and ends.
 CHECK='grep -q "^0,EN" APlog.txt && [ "$(wc -l < APlog.txt)" = 1 ]' \

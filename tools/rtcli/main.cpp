@@ -2,10 +2,16 @@
 // administrators.
 //
 //   rtcli eval [-p PRECIS] [-l LANG] [--] EXPR...
+//       Each expression is evaluated in turn in one variable store and its
+//       value printed on a line of its own.
+//   rtcli run [-t TRACE] FILE [ENTRY]
+//       Compiles and runs a procedure with the current folder as the
+//       application folder; text it shows goes to standard output. -t sets
+//       the trace flags (8: one line per statement in PrcLog.txt).
+//   rtcli compile FILE
+//       Prints the compiled instructions: index, code, operand, text.
 //
-// Each expression is evaluated in turn in one variable store and its value
-// printed on a line of its own; an error prints its text on standard error
-// and makes the exit status 1.
+// An error prints its text on standard error and makes the exit status 1.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -13,6 +19,7 @@
 
 #include "platform/fs.h"
 #include "runtime/core/env.h"
+#include "runtime/core/file.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/startup.h"
 #include "runtime/core/status.h"
@@ -20,19 +27,56 @@
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fixed.h"
 #include "runtime/expr/fnlib.h"
+#include "runtime/expr/vars.h"
+#include "runtime/script/proc.h"
 
 namespace {
 
 std::string g_lang;
+bool g_here = false;  // the current folder is the application folder
 
 rt::IER cli_hook(int phase) {
-    if ((phase & 15) == 1 && !g_lang.empty()) return rt::env_set(rt::env::LangModule, g_lang);
+    if ((phase & 15) != 1) return 0;
+    if (g_here) {
+        rt::ScratchMark m = rt::scr_mark();
+        rt::IER st = rt::env_set(rt::env::DocPath, rt::folder_current());
+        rt::scr_release(m);
+        if (st) return st;
+    }
+    if (!g_lang.empty()) return rt::env_set(rt::env::LangModule, g_lang);
     return 0;
 }
 
 int usage() {
-    std::fputs("usage: rtcli eval [-p PRECIS] [-l LANG] [--] EXPR...\n", stderr);
+    std::fputs("usage: rtcli eval [-p PRECIS] [-l LANG] [--] EXPR...\n"
+               "       rtcli run [-t TRACE] FILE [ENTRY]\n"
+               "       rtcli compile FILE\n",
+               stderr);
     return 2;
+}
+
+// Starts the runtime for a command; false (after a message) when it fails.
+bool start() {
+    std::string exe = plat::self_exe();
+    rt::StartRequest rq;
+    rq.cmdline = rt::sr(exe);
+    rq.appcode = rt::sr("RTCLI");
+    rq.description = rt::sr("rtcli");
+    rq.hook = cli_hook;
+    rt::ex_install();
+    rt::fnlib_install();
+    rt::script_install();
+    rt::IER st = rt::runtime_start(rq);
+    if (st) {
+        rt::shutdown(nullptr, st);
+        return false;
+    }
+    return true;
+}
+
+void finish() {
+    std::fflush(stdout);
+    rt::shutdown(nullptr, 0);
 }
 
 void print_error(rt::IER st) {
@@ -72,16 +116,7 @@ int cmd_eval(int argc, char** argv) {
 
     // The runtime gets a command line of its own: the expressions may hold
     // texts that would read as options.
-    std::string exe = plat::self_exe();
-    rt::StartRequest rq;
-    rq.cmdline = rt::sr(exe);
-    rq.appcode = rt::sr("RTCLI");
-    rq.description = rt::sr("rtcli");
-    rq.hook = cli_hook;
-    rt::ex_install();
-    rt::fnlib_install();
-    rt::IER st = rt::runtime_start(rq);
-    if (st) return rt::shutdown(nullptr, st) ? 1 : 1;
+    if (!start()) return 1;
     if (precis >= 0) rt::sysv_set(rt::sysv::PRECIS, static_cast<int16_t>(precis));
 
     int status = 0;
@@ -101,9 +136,61 @@ int cmd_eval(int argc, char** argv) {
         }
         rt::scr_release(m);
     }
-    std::fflush(stdout);
-    rt::shutdown(nullptr, 0);
+    finish();
     return status;
+}
+
+// Text a procedure prints: a new row starts a new line.
+int g_out_row = -1;
+bool g_out_any = false;
+void print_stdout(int row, int, rt::StrRef text) {
+    if (g_out_any && row != g_out_row) std::fputc('\n', stdout);
+    g_out_row = row;
+    g_out_any = true;
+    std::fputs(plat::cp1252_to_utf8(rt::sv(text)).c_str(), stdout);
+}
+
+int cmd_run(int argc, char** argv) {
+    int trace = -1;
+    if (argc >= 2 && std::strcmp(argv[0], "-t") == 0) {
+        trace = std::atoi(argv[1]);
+        argc -= 2;
+        argv += 2;
+    }
+    if (argc < 1 || argc > 2) return usage();
+    g_here = true;
+    if (!start()) return 1;
+    if (trace >= 0) rt::sysv_set(rt::sysv::TRACE, static_cast<int16_t>(trace | 1));
+    rt::script_ports().print = print_stdout;
+    std::string file = plat::utf8_to_cp1252(argv[0]);
+    std::string entry = argc > 1 ? plat::utf8_to_cp1252(argv[1]) : std::string();
+    rt::IER st = rt::proc_run_by_name(rt::sr(entry), rt::sr(file), 0);
+    if (g_out_any) std::fputc('\n', stdout);
+    if (st >= 128) print_error(st);
+    finish();
+    return st >= 128 ? 1 : 0;
+}
+
+int cmd_compile(int argc, char** argv) {
+    if (argc != 1) return usage();
+    g_here = true;
+    if (!start()) return 1;
+    std::string file = plat::utf8_to_cp1252(argv[0]);
+    int index = -1;
+    rt::IER st = rt::proc_load(rt::sr(file), &index);
+    if (st) {
+        print_error(st);
+        finish();
+        return 1;
+    }
+    int n = rt::proc_instructions(index);
+    for (int k = 0; k < n; k++) {
+        rt::Instruction in = rt::proc_instruction(index, k);
+        std::printf("%d %d %d %s\n", k, in.code, in.operand,
+                    plat::cp1252_to_utf8(rt::sv(rt::proc_statement(index, k))).c_str());
+    }
+    finish();
+    return 0;
 }
 
 }  // namespace
@@ -111,5 +198,7 @@ int cmd_eval(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc < 2) return usage();
     if (std::strcmp(argv[1], "eval") == 0) return cmd_eval(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "run") == 0) return cmd_run(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "compile") == 0) return cmd_compile(argc - 2, argv + 2);
     return usage();
 }
