@@ -65,7 +65,7 @@ IER forward_file(const FnCall& c, Value* r, int name_arg) {
     int base = st_count(grp::StkArgs);
     for (int i = 0; i < c.argc; i++) {
         IER st = 0;
-        if (i == name_arg && fn_arg_is_text(c, i)) {
+        if (i == name_arg) {
             std::string p = g_tmp + "/" + std::string(sv(fn_arg_text(c, i)));
             st = st_push(grp::StkArgs, sr(p));
         } else if (fn_arg_is_text(c, i)) {
@@ -86,28 +86,34 @@ IER forward_file(const FnCall& c, Value* r, int name_arg) {
     return st;
 }
 
-// A name argument must be plain; a handle must not be a standard stream.
-bool name_or_handle_ok(const FnCall& c, int i) {
-    if (!fn_arg_present(c, i)) return true;
-    if (fn_arg_is_text(c, i)) return plain_name(fn_arg_text(c, i));
-    return fn_arg_int(c, i, 0) >= 3;
-}
-
-IER guard_name(const FnCall& c, Value* r) {
-    if (!name_or_handle_ok(c, 0)) return refuse(r);
+// A name (a number counts as its text) must be plain; it is moved into the
+// temporary folder.
+IER forward_name(const FnCall& c, Value* r) {
+    if (c.argc == 0) return forward_file(c, r, -1);  // a count error, nothing touched
+    if (!plain_name(fn_arg_text(c, 0))) return refuse(r);
     return forward_file(c, r, 0);
 }
+
+// A text is a name, a number a handle, which must not be a standard stream.
+IER forward_name_or_handle(const FnCall& c, Value* r) {
+    if (c.argc == 0 || fn_arg_is_text(c, 0)) return forward_name(c, r);
+    if (fn_arg_int(c, 0, 0) < 3) return refuse(r);
+    return forward_file(c, r, -1);
+}
+
+IER guard_flen(const FnCall& c, Value* r) { return forward_name(c, r); }
+IER guard_read(const FnCall& c, Value* r) { return forward_name_or_handle(c, r); }
 
 IER guard_write(const FnCall& c, Value* r) {
-    if (!name_or_handle_ok(c, 0) || fn_arg_int(c, 1, 0) == -2) return refuse(r);
-    return forward_file(c, r, 0);
+    if (fn_arg_int(c, 1, 0) == -2) return refuse(r);
+    return forward_name_or_handle(c, r);
 }
 
 IER guard_filesel(const FnCall& c, Value* r) {
+    if (c.argc == 2) return forward_name(c, r);  // opens (or creates) a file
     // One text selects data files: no file is touched.
     if (c.argc == 1 && fn_arg_is_text(c, 0)) return forward_file(c, r, -1);
-    if (!name_or_handle_ok(c, 0)) return refuse(r);
-    return forward_file(c, r, 0);
+    return forward_name_or_handle(c, r);
 }
 
 IER guard_exec(const FnCall& c, Value* r) {
@@ -117,8 +123,8 @@ IER guard_exec(const FnCall& c, Value* r) {
 }
 
 void wrap_file_functions() {
-    fn_set_builtin(fnno::FLen, guard_name);
-    fn_set_builtin(fnno::Read, guard_name);
+    fn_set_builtin(fnno::FLen, guard_flen);
+    fn_set_builtin(fnno::Read, guard_read);
     fn_set_builtin(fnno::Write, guard_write);
     fn_set_builtin(fnno::FileSel, guard_filesel);
     fn_set_builtin(fnno::Exec, guard_exec);

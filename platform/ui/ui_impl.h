@@ -108,6 +108,8 @@ Ctl* ctl(Win* w, int id);
 int win_index(int h);               // position in the z-order, -1 when none
 int active_window();
 bool focusable(const Ctl& c);
+int effective_ctl(Win& w);        // the control with the focus in w (0: none)
+int edit_offset(const Ctl& c);    // first cell of a right-aligned edit's text
 void client_rect(const Win& w, WndRect* r);
 void screen_resized(int rows, int cols);
 long long now_ms();

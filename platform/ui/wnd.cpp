@@ -66,6 +66,22 @@ bool focusable(const Ctl& c) {
     }
 }
 
+int effective_ctl(Win& w) {
+    if (w.focus < 0) return 0;  // the window itself
+    if (Ctl* c = ctl(&w, w.focus); c && focusable(*c)) return c->id;
+    for (auto& c : w.ctls)
+        if (focusable(c) && !(c.style & WND_CS_NOTAB)) return w.focus = c.id;
+    for (auto& c : w.ctls)
+        if (focusable(c)) return w.focus = c.id;
+    return 0;
+}
+
+int edit_offset(const Ctl& c) {
+    int len = int(c.text.size());
+    // right-aligned text keeps one cell free for the caret after it
+    return (c.style & WND_CS_RIGHT) && len < c.cols ? c.cols - 1 - len : 0;
+}
+
 void client_rect(const Win& w, WndRect* r) {
     int b = (w.style & WND_WS_BORDER) ? 1 : 0;
     int m = w.menu.empty() ? 0 : 1;
@@ -124,16 +140,6 @@ int start(int backend) {
 bool ensure() { return st().started || start(WND_AUTO) == WND_OK; }
 
 // ---- focus reports -------------------------------------------------------
-
-int effective_ctl(Win& w) {
-    if (w.focus < 0) return 0;  // the window itself
-    if (Ctl* c = ctl(&w, w.focus); c && focusable(*c)) return c->id;
-    for (auto& c : w.ctls)
-        if (focusable(c) && !(c.style & WND_CS_NOTAB)) return w.focus = c.id;
-    for (auto& c : w.ctls)
-        if (focusable(c)) return w.focus = c.id;
-    return 0;
-}
 
 void push(const WndEvent& e) { st().queue.push_back(e); }
 
@@ -269,10 +275,26 @@ void present() {
 // 1 with ev, 0 nothing yet, -1 no input will come.
 int wait_raw(WndEvent* ev, int timeout) {
     State& s = st();
-    if (s.be->realtime) fire_due_timers();
-    present();
+    // a program that pumps between steps of a long job should not spend its
+    // time painting
+    static long long last = 0;
+    long long now = now_ms();
+    if (timeout != 0 || now - last >= 40) {
+        present();
+        last = now;
+    }
     int r = s.be->read(ev, timeout);
     if (r == 1 && ev->type == WND_EV_RESIZE) screen_resized(ev->row, ev->col);
+    return r;
+}
+
+// Raw input for a box or menu, where Ctrl+C (a close request) means Esc.
+int wait_internal(WndEvent* ev) {
+    int r = wait_raw(ev, -1);
+    if (r == 1 && ev->type == WND_EV_CLOSE) {
+        ev->type = WND_EV_KEY;
+        ev->key = WND_K_ESC;
+    }
     return r;
 }
 
@@ -294,6 +316,10 @@ bool target(WndEvent* ev) {
             return false;
         }
         return true;
+    }
+    if (ev->type == WND_EV_CLOSE) {
+        ev->wnd = active_window();
+        return ev->wnd != 0;
     }
     return true;
 }
@@ -494,9 +520,10 @@ void popup_fix_top(Win& p) {
 
 // One level of a menu: the items of [first, last) at their least level.
 // Returns the id chosen, 0 when this level was closed, or M_LEFT, M_RIGHT
-// (move along the menu bar) or M_ABORT (close every level).
+// (move along the menu bar) or M_ABORT (close every level). depth 0 is the
+// level opened from the bar or by the program.
 int track_level(const std::vector<WndMenuItem>& all, int first, int last, int row, int col, int flags,
-                bool in_bar, int initial) {
+                bool in_bar, int depth, int initial) {
     if (first >= last) return 0;
     int lvl = all[first].level;
     for (int i = first; i < last; i++) lvl = std::min(lvl, all[i].level);
@@ -529,37 +556,42 @@ int track_level(const std::vector<WndMenuItem>& all, int first, int last, int ro
     s.wins.push_back(std::move(p));
     int h = s.wins.back().h;
 
-    int result = 0;
     auto open_sub = [&](int k) {
         int i = src[k];
         Win* q = win(h);
         int r = q->rect.row + 1 + (k - q->ptop), c = q->rect.col + q->rect.cols - 1;
-        return track_level(all, i + 1, sub_end(all, i, last), r, c, 0, in_bar, -1);
+        return track_level(all, i + 1, sub_end(all, i, last), r, c, 0, in_bar, depth + 1, -1);
     };
+    // Enter on item k: its id, or what its submenu gives (0: stay here).
+    auto choose = [&](int k) {
+        if (!(win(h)->pitems[k].flags & MI_SUB)) return win(h)->pitems[k].id;
+        return open_sub(k);
+    };
+    int result = 0;
     for (;;) {
         WndEvent ev;
-        int r = wait_raw(&ev, timer_wait(-1));
+        int r = wait_internal(&ev);
         Win* q = win(h);
-        if (r < 0) { result = M_ABORT; break; }
-        if (r == 0 || !q) continue;
+        if (r < 0 || !q) { result = M_ABORT; break; }
+        if (r == 0) continue;
+        int key = 0;
         if (ev.type == WND_EV_MOUSE) {
             const WndRect& R = q->rect;
-            bool inside = ev.row > R.row && ev.row < R.row + R.rows - 1 && ev.col >= R.col && ev.col < R.col + R.cols;
+            bool inside = ev.row >= R.row && ev.row < R.row + R.rows && ev.col >= R.col && ev.col < R.col + R.cols;
             if (!inside) { result = M_ABORT; break; }
-            if (ev.key != WND_M_CLICK && ev.key != WND_M_DBLCLICK) continue;
             int k = q->ptop + ev.row - R.row - 1;
-            if (k >= n || !selectable(q->pitems[k])) { beep(); continue; }
+            if (ev.key != WND_M_CLICK && ev.key != WND_M_DBLCLICK) continue;
+            if (k < 0 || k >= n || ev.row == R.row + R.rows - 1) continue;
+            if (!selectable(q->pitems[k])) { beep(); continue; }
             q->psel = k;
-            ev.type = WND_EV_KEY;
-            ev.key = WND_K_ENTER;
-        }
-        if (ev.type != WND_EV_KEY) continue;
-        int key = ev.key;
-        if (q->psel < 0 && key != WND_K_ESC && key != WND_K_LEFT && key != WND_K_RIGHT) {
-            beep();
+            key = WND_K_ENTER;
+        } else if (ev.type == WND_EV_KEY) {
+            key = ev.key;
+        } else {
             continue;
         }
         bool sub = q->psel >= 0 && (q->pitems[q->psel].flags & MI_SUB);
+        int pick = -1;  // item to choose
         if (key == WND_K_UP || key == WND_K_DOWN) {
             q->psel = popup_step(*q, q->psel, key == WND_K_UP ? -1 : 1);
         } else if (key == WND_K_HOME || key == WND_K_PGUP) {
@@ -570,39 +602,28 @@ int track_level(const std::vector<WndMenuItem>& all, int first, int last, int ro
             result = 0;
             break;
         } else if (key == WND_K_LEFT) {
-            if (lvl > 0 || !in_bar) { result = lvl > 0 ? 0 : M_LEFT; if (lvl > 0) break; }
-            if (in_bar && lvl == 0) { result = M_LEFT; break; }
-            if (!in_bar) { result = 0; break; }
-        } else if (key == WND_K_ENTER || key == ' ' || (key == WND_K_RIGHT && sub)) {
-            if (sub) {
-                int rr = open_sub(q->psel);
-                if (rr == 0) continue;
-                result = rr;
-                break;
-            }
-            result = q->pitems[q->psel].id;
-            break;
-        } else if (key == WND_K_RIGHT) {
+            if (depth > 0) { result = 0; break; }
+            if (in_bar) { result = M_LEFT; break; }
+        } else if (key == WND_K_RIGHT && !sub) {
             if (in_bar) { result = M_RIGHT; break; }
+        } else if (key == WND_K_ENTER || key == ' ' || key == WND_K_RIGHT) {
+            pick = q->psel;
         } else if (key > 32 && key < 256) {
-            int found = -1;
-            for (int k = 0; k < n && found < 0; k++) {
+            for (int k = 0; k < n && pick < 0; k++) {
                 int hot;
                 std::string t = menu_label(q->pitems[k].text, &hot);
                 if (hot < 0) hot = 0;
                 if (selectable(q->pitems[k]) && hot < int(t.size()) && lower((unsigned char)t[hot]) == lower(key))
-                    found = k;
+                    pick = k;
             }
-            if (found < 0) { beep(); continue; }
-            q->psel = found;
-            if (q->pitems[found].flags & MI_SUB) {
-                int rr = open_sub(found);
-                if (rr == 0) continue;
-                result = rr;
-                break;
-            }
-            result = q->pitems[found].id;
-            break;
+            if (pick < 0) beep();
+        } else {
+            beep();
+        }
+        if (pick >= 0) {
+            q->psel = pick;
+            int rr = choose(pick);
+            if (rr != 0) { result = rr; break; }
         }
         if ((q = win(h))) popup_fix_top(*q);
     }
@@ -615,7 +636,7 @@ int track_level(const std::vector<WndMenuItem>& all, int first, int last, int ro
 int track_bar_leaf() {
     for (;;) {
         WndEvent ev;
-        int r = wait_raw(&ev, timer_wait(-1));
+        int r = wait_internal(&ev);
         if (r < 0) return M_ABORT;
         if (r == 0) continue;
         if (ev.type == WND_EV_MOUSE) return M_ABORT;
@@ -655,7 +676,7 @@ int menu_track(int h, int index) {
         int end = sub_end(all, i, int(all.size()));
         int r;
         if (end > i + 1) {
-            r = track_level(all, i + 1, end, cr.row, cols[cur] - 1, 0, true, -1);
+            r = track_level(all, i + 1, end, cr.row, cols[cur] - 1, 0, true, 0, -1);
         } else {
             r = track_bar_leaf();
             if (r == 1) r = (all[i].flags & WND_MI_DISABLED) ? 0 : all[i].id;
@@ -710,7 +731,7 @@ void dropdown_open(int h, int id) {
     int row = cr.row + c->row - w->scr_row + 1, col = cr.col + c->col - w->scr_col - 1;
     int sel = c->sel;
     st().quiet++;
-    int r = track_level(items, 0, int(items.size()), row, col, 0, false, sel);
+    int r = track_level(items, 0, int(items.size()), row, col, 0, false, 0, sel);
     st().quiet--;
     w = win(h);
     c = ctl(w, id);
@@ -848,8 +869,7 @@ void dispatch_mouse(const WndEvent& ev) {
     case WND_EDIT:
         if (click) {
             int len = int(c->text.size());
-            int off = 0;
-            if ((c->style & WND_CS_RIGHT) && len < c->cols) off = c->cols - len;
+            int off = edit_offset(*c);
             c->caret = c->anchor = std::clamp(c->hscroll + col - off, 0, len);
             edit_fix_scroll(*c);
         }
@@ -1009,6 +1029,7 @@ int wnd_peek(WndEvent* ev) {
     if (!ensure()) return WND_EINIT;
     State& s = st();
     sync_focus();
+    if (s.be->realtime) fire_due_timers();
     if (s.queue.empty() && s.be->realtime) {
         WndEvent raw;
         if (wait_raw(&raw, 0) == 1 && target(&raw) && raw.type != WND_EV_RESIZE) push(raw);
@@ -1025,6 +1046,7 @@ int wnd_get(WndEvent* ev) {
     State& s = st();
     for (;;) {
         sync_focus();
+        if (s.be->realtime) fire_due_timers();
         if (!s.queue.empty()) {
             *ev = s.queue.front();
             s.queue.pop_front();
@@ -1714,7 +1736,7 @@ int wnd_popup(int h, int row, int col, int flags, const std::vector<WndMenuItem>
     for (auto& m : items)
         if (m.level < 0) return WND_EARG;
     st().quiet++;
-    int r = track_level(items, 0, int(items.size()), row, col, flags, false, -1);
+    int r = track_level(items, 0, int(items.size()), row, col, flags, false, 0, -1);
     st().quiet--;
     return r > 0 ? r : 0;
 }
@@ -1801,7 +1823,7 @@ int drawn_msgbox(std::string_view text, std::string_view caption, int kind) {
     while (!answer) {
         win(h)->focus = buttons[focus].id;
         WndEvent ev;
-        int r = wait_raw(&ev, timer_wait(-1));
+        int r = wait_internal(&ev);
         if (r < 0) { answer = buttons[0].id; break; }
         if (r == 0) continue;
         if (ev.type == WND_EV_MOUSE && (ev.key == WND_M_CLICK || ev.key == WND_M_DBLCLICK)) {

@@ -37,11 +37,11 @@ struct Slot {
 Slot g_slots[kSlots];
 unsigned g_stores = 0;  // the build of the stores the live slots belong to
 
-// Blocks of an earlier build of the stores are gone with it: forget them
-// without touching them.
+// Blocks of an earlier build of the stores, or of stores already torn
+// down, are gone with them: forget them without touching them.
 void sync() {
     unsigned g = rt_stores_generation();
-    if (g == g_stores) return;
+    if (g == g_stores && blk_ready()) return;
     g_stores = g;
     for (Slot& s : g_slots) {
         s.blk = nullptr;
