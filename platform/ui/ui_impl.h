@@ -78,6 +78,8 @@ struct Backend {
     int (*msgbox)(std::string_view text, std::string_view caption, int kind) = nullptr;
     void (*beep)() = nullptr;
     void (*exit_dump)() = nullptr;
+    void (*suspend)() = nullptr;
+    void (*resume)() = nullptr;
 };
 
 const Backend* headless_backend();
@@ -134,9 +136,5 @@ int drawn_msgbox(std::string_view text, std::string_view caption, int kind);
 int headless_take_answer(int kind, int* answer);  // 1 when an answer word was taken
 void headless_set_script(std::vector<WndScriptEntry> entries);
 int headless_left();
-
-// Key names.
-std::string key_name(int key);
-int key_from_name(std::string_view name);
 
 }  // namespace plat::ui

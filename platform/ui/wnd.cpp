@@ -967,6 +967,18 @@ void wnd_shutdown() {
     headless_set_script({});
 }
 
+int wnd_suspend() {
+    if (!st().started) return WND_OK;
+    if (st().be->suspend) st().be->suspend();
+    return WND_OK;
+}
+
+int wnd_resume() {
+    if (!st().started) return WND_OK;
+    if (st().be->resume) st().be->resume();
+    return WND_OK;
+}
+
 int wnd_backend() { return st().started ? st().be->kind : 0; }
 const char* wnd_error() { return st().error.c_str(); }
 

@@ -54,6 +54,11 @@ void wnd_shutdown();
 int wnd_backend();           // WND_HEADLESS or WND_TERMINAL, 0 when not started
 const char* wnd_error();     // text of the last WND_EINIT / WND_ESCRIPT
 
+// Gives the terminal to another program that runs in the foreground (a child
+// instance, a pager) and takes it back, repainted. Nothing happens headless.
+int wnd_suspend();
+int wnd_resume();
+
 // The screen (work area) in cells: 80 x 24 unless the program sets another
 // size. In a terminal the terminal's size holds and follows its resizes.
 void wnd_set_screen_size(int rows, int cols);

@@ -15,6 +15,7 @@
 #include "runtime/core/sysvar.h"
 #include "runtime/expr/fixed.h"
 #include "runtime/expr/ftype.h"
+#include "runtime/expr/fnimpl.h"
 #include "runtime/expr/func.h"
 #include "runtime/expr/vars.h"
 
@@ -223,9 +224,11 @@ constexpr int kDotValues[] = {0,  0,  1,  2,  3,  4,  5,  5,  7,  8,  9,  10, 10
 
 const FieldPort* g_fields = nullptr;
 
-// Nesting (groups, arguments, signs) deeper than this is refused rather
-// than allowed to exhaust the stack.
-constexpr int kNestMax = 200;
+// Nesting (groups, arguments, signs, and evaluations started from inside an
+// evaluation by a function) deeper than this is refused rather than allowed
+// to exhaust the stack. The count is shared by all evaluations.
+constexpr int kNestMax = 400;
+int nest_ = 0;
 
 class Evaluator {
 public:
@@ -243,7 +246,7 @@ private:
     IER assign(Operand& o, const Value& v);
     IER apply(int op, Value& l, const Operand& lo, const Value& r);
 
-    int nest_ = 0;
+    IER warn_ = 0;
     struct Nest {
         int& n;
         explicit Nest(int& k) : n(k) { n++; }
@@ -269,7 +272,7 @@ IER Evaluator::list(const char* s, size_t n, Value* out, int depth) {
             return st;
         }
         *out = v;
-        if (c.op == kEndText) return st;
+        if (c.op == kEndText) return depth == 0 && !st && warn_ ? warn_ : st;
         c.pos = c.next;
     }
 }
@@ -358,7 +361,8 @@ IER Evaluator::operand(Cursor& c, Value& v, Operand& o) {
     std::string_view n = sv(o.name);
     o.shape = c.shape;
     if (c.op == exop::Assign) {
-        if (c.paren && c.olen && !fn_lookup(o.name)) o.lv = Lv::Element;
+        int fno = c.paren && c.olen ? fn_lookup(o.name) : -1;
+        if (fno == 0 || fno == fnno::Acc) o.lv = Lv::Element;  // _#(n)=v sets an accumulator
         else if (!c.paren && (o.shape & kHasBrace) && !(o.shape & kHasQuote))
             o.lv = Lv::Field;
         else if (!c.paren && c.olen && !(o.shape & kHasQuote) &&
@@ -473,6 +477,9 @@ IER Evaluator::call(Operand& o, Value& v) {
         if (!st) st = fn_invoke(call, &v);
         st_popto(grp::StkArgs, base);
         if (st >= 128 || st == ier::UserCanceled) return st;
+        // A warning does not cut the expression short: it is the status of
+        // the whole evaluation when nothing worse happens.
+        if (st > ier::UserCanceled) warn_ = st;
         // The name decides the kind of the result.
         bool want_text = fn_returns_text(o.name);
         if (want_text && !v.is_text()) v = Value::of_text(num_text(v.num, num_precis()));
@@ -481,7 +488,7 @@ IER Evaluator::call(Operand& o, Value& v) {
             num_parse(v.text, num_precis(), &x);
             v = Value::number(x);
         }
-        return st < 122 ? IER(0) : st;
+        return st < 128 ? IER(0) : st;
     }
     std::string_view n = sv(o.name);
     auto* line_column = hk_get_as<StrRef(StrRef, int)>(hook::LineColumn);
@@ -533,6 +540,8 @@ IER Evaluator::assign(Operand& o, const Value& v) {
     case Lv::Element: {
         int idx[kArrayDimsMax], dims = 0;
         if (IER st = indices(o.inner, idx, &dims)) return st;
+        if (fn_lookup(o.name) == fnno::Acc)
+            if (IER st = fn_acc_ready()) return st;
         return var_array_write(sr(o.name.p, o.name.n + 1), idx, dims, v);
     }
     case Lv::Field: {

@@ -2,6 +2,7 @@
 // language, and the accumulators.
 #include "runtime/expr/fnimpl.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "platform/fs.h"
@@ -68,6 +69,24 @@ struct TextNest {
 
 inline bool quote_char(char c) { return c == '\'' || c == '"'; }
 
+// Walks the fields of a comma list once from the start (asking for field i
+// each time would read a long list over and over).
+struct FieldWalk {
+    StrRef l;
+    size_t at = 0;
+    bool more;
+    explicit FieldWalk(StrRef list) : l(list), more(sr_ok(list) && list.n > 0) {}
+    bool next(StrRef* f) {
+        if (!more) return false;
+        uint16_t k = str_find_char(l, ',', at, true);
+        size_t b = at, e = k == kNotFound ? l.n : k;
+        more = k != kNotFound;
+        at = e + 1;
+        *f = sr(l.p + b, e - b);
+        return true;
+    }
+};
+
 // The end of the argument that starts at i in the text inside a call's
 // parentheses: the next ';' or ',' outside parentheses and quotes. An
 // unclosed quote hides the rest, as it does for the evaluator.
@@ -131,12 +150,12 @@ StrRef unparen(StrRef t) {
     return t;
 }
 
-// Evaluates an argument text; an empty expression is no error here.
+// Evaluates an argument text. Only errors and a cancel count: an empty
+// expression is no error here, and a warning belongs to the evaluation
+// that raised it.
 IER eval_text(StrRef t, Value* v) {
     IER st = ex_eval(t, v);
-    if (st == ier::NullExpression) st = 0;
-    if (st >= 122) return st;
-    return 0;
+    return st >= 128 || st == ier::UserCanceled ? st : IER(0);
 }
 
 // Evaluates to a number; a text value is read as a number.
@@ -155,17 +174,20 @@ IER eval_num(StrRef t, Num* out) {
 
 constexpr int kAccLast = 256;  // elements 0..256
 
-
 // The 0-based position of a name in the accumulator names (_ACUMX$),
 // ignoring case and blanks around the names; -1 when it is not there.
 int acc_name_pos(StrRef name) {
     Value names;
     if (var_read(sr("_ACUMX$"), &names) || !names.is_text()) return -1;
     StrRef want = str_upper(str_trim(name));
-    int n = lst_count(names.text);
-    for (int i = 1; i <= n; i++) {
-        StrRef f = str_upper(str_trim(lst_field(names.text, i)));
-        if (sr_ok(f) && sr_ok(want) && sv(f) == sv(want)) return i - 1;
+    FieldWalk w(names.text);
+    StrRef f;
+    for (int i = 0; w.next(&f); i++) {
+        ScratchMark m = scr_mark();
+        StrRef u = str_upper(str_trim(f));
+        bool same = sr_ok(u) && sr_ok(want) && sv(u) == sv(want);
+        scr_release(m);
+        if (same) return i;
     }
     return -1;
 }
@@ -214,7 +236,8 @@ IER fn_acc(const FnCall& c, Value* r) {
         index = fn_arg_int(c, 0, 0);
     }
     long long off = fn_arg_int(c, 1, 0);
-    // Both are kept small before the sum, so that it cannot overflow.
+    // Any offset this large is out of range anyway; kept small, the sum
+    // cannot overflow.
     if (off < -100000 || off > 100000) off = 100000;
     index += off;
     if (index < 0 || index > kAccLast) {
@@ -250,7 +273,12 @@ IER fn_parm_n(const FnCall& c, Value* r) {
     if (c.argc == 3 && !fn_arg_is_text(c, 2)) {
         // Ranges "low-high": which one holds the value.
         long long v = fn_arg_int(c, 1, 0);
-        return num_out(r, m, num_from_int(str_find_range(list, v), p));
+        FieldWalk w(list);
+        StrRef f;
+        int k = 0;
+        for (int i = 1; !k && w.next(&f); i++)
+            if (str_in_range(f, v)) k = i;
+        return num_out(r, m, num_from_int(k, p));
     }
     int pos = lst_pos(list, fn_arg_text(c, 1));
     if (c.argc == 2) return num_out(r, m, num_from_int(pos, p));
@@ -356,6 +384,51 @@ IER acum_add(StrRef expr, Num* sum) {
 
 constexpr long long kIntLast = 32767;  // the largest value of an integer variable
 
+// FN#ACUM(expression; variable; start; end).
+IER acum_loop(const StrRef* a, Num* sum) {
+    StrRef var = a[1];
+    if (!int_var_name(var)) return ier::SINTAXERROR;
+    int p = num_precis();
+    Num start = 0, end = 0;
+    Value first;
+    IER st = eval_num(a[2], &start);
+    if (!st) st = var_assign(var, Value::number(start));
+    // The variable holds the start as an integer variable keeps it.
+    if (!st) st = var_read(var, &first);
+    if (!st) st = eval_num(a[3], &end);
+    if (st) return st;
+    long long k = num_int_part(first.num, p);
+    long long last = num_int_part(end, p);
+    // The count runs in a wider integer than the variable: an end of 32767
+    // or more stops at the variable's largest value instead of wrapping it
+    // round to -32768 and going on for ever.
+    if (last > kIntLast) last = kIntLast;
+    for (; k <= last && !st; k++) {
+        ScratchMark it = scr_mark();
+        st = var_assign(var, Value::number(num_from_int(k, p)));
+        if (!st) st = acum_add(a[0], sum);
+        scr_release(it);
+    }
+    if (st) return st;
+    return var_assign(var, Value::number(num_from_int(k > kIntLast ? kIntLast : k, p)));
+}
+
+// FN#ACUM(expression; condition [; next condition]): the conditions advance
+// something of their own (a record read).
+IER acum_while(const StrRef* a, int n, Num* sum) {
+    StrRef cond = a[1];
+    StrRef next = n == 3 && a[2].n ? a[2] : cond.n ? cond : sr("0");
+    IER t = ex_cond(cond);
+    while (t == 1) {
+        ScratchMark it = scr_mark();
+        IER st = acum_add(a[0], sum);
+        scr_release(it);
+        if (st) return st;
+        t = ex_cond(next);
+    }
+    return t >= 122 ? t : IER(0);
+}
+
 IER fn_acum(const FnCall& c, Value* r) {
     StrRef a[4];
     int n = raw_args(c.raw, a, 4);
@@ -365,45 +438,7 @@ IER fn_acum(const FnCall& c, Value* r) {
     for (int i = 0; i < n; i++) a[i] = unparen(a[i]);
     ScratchMark m = scr_mark();
     Num sum = 0;
-    IER st = 0;
-    if (n == 4) {
-        StrRef var = a[1];
-        if (!int_var_name(var)) return ier::SINTAXERROR;
-        Num start = 0, end = 0;
-        if ((st = eval_num(a[2], &start))) return st;
-        int p = num_precis();
-        if ((st = var_assign(var, Value::number(start)))) return st;
-        // The variable holds the start as an integer variable keeps it.
-        Value sv0;
-        if ((st = var_read(var, &sv0))) return st;
-        if ((st = eval_num(a[3], &end))) return st;
-        long long k = num_int_part(sv0.num, p);
-        long long last = num_int_part(end, p);
-        // The count runs in a wider integer than the variable: an end of
-        // 32767 or more stops at the variable's largest value instead of
-        // wrapping it round to -32768 and going on for ever.
-        if (last > kIntLast) last = kIntLast;
-        for (; k <= last && !st; k++) {
-            ScratchMark it = scr_mark();
-            st = var_assign(var, Value::number(num_from_int(k, p)));
-            if (!st) st = acum_add(a[0], &sum);
-            scr_release(it);
-        }
-        if (!st) st = var_assign(var, Value::number(num_from_int(k > kIntLast ? kIntLast : k, p)));
-    } else {
-        // The conditions advance something of their own (a record read).
-        StrRef cond = a[1];
-        StrRef next = n == 3 && a[2].n ? a[2] : cond.n ? cond : sr("0");
-        IER t = ex_cond(cond);
-        while (t == 1) {
-            ScratchMark it = scr_mark();
-            st = acum_add(a[0], &sum);
-            scr_release(it);
-            if (st) break;
-            t = ex_cond(next);
-        }
-        if (!st && t >= 122) st = t;
-    }
+    IER st = n == 4 ? acum_loop(a, &sum) : acum_while(a, n, &sum);
     scr_release(m);
     if (st) return st;
     *r = Value::number(sum);
@@ -457,26 +492,44 @@ IER fn_chk_t(const FnCall& c, Value* r) { return chk(c, r, true); }
 
 // ------------------------------------------------------------ texts
 
+// The characters of the text that occur in set.
+StrRef keep_chars(StrRef text, StrRef set) {
+    bool in[256] = {};
+    for (size_t i = 0; i < set.n; i++) in[static_cast<unsigned char>(set.p[i])] = true;
+    ScrBuild b;
+    for (size_t i = 0; i < text.n; i++)
+        if (in[static_cast<unsigned char>(text.p[i])]) b.put(text.p[i]);
+    return b.done();
+}
+
 // Every chunk of the list replaced by the character of the same place: one
-// pass from the left, so a replacement is never looked into again.
+// pass from the left, so a replacement is never looked into again. The
+// chunks are sorted once, so that a long list costs a search per position
+// rather than a comparison with every chunk.
 StrRef filter_chunks(StrRef text, StrRef chunks, StrRef chars) {
     size_t k = chars.n, w = k ? chunks.n / k : 0;
     if (!w) return scr_copy(text);
     ScratchMark m = scr_mark();
+    IER err = 0;
+    auto* order = reinterpret_cast<uint16_t*>(scr_alloc_w(k * sizeof(uint16_t), &err));
+    if (!order) return sr_err(err);
+    auto chunk = [&](size_t j) { return std::string_view(chunks.p + j * w, w); };
+    for (size_t j = 0; j < k; j++) order[j] = static_cast<uint16_t>(j);
+    // Equal chunks keep their order: the first of them wins.
+    std::stable_sort(order, order + k, [&](uint16_t x, uint16_t y) { return chunk(x) < chunk(y); });
     ScrBuild b;
     for (size_t i = 0; i < text.n;) {
-        size_t hit = k;
-        for (size_t j = 0; j < k; j++)
-            if (i + w <= text.n && sv(sr(text.p + i, w)) == sv(sr(chunks.p + j * w, w))) {
-                hit = j;
-                break;
+        if (i + w <= text.n) {
+            std::string_view here(text.p + i, w);
+            uint16_t* at = std::lower_bound(order, order + k, here,
+                                            [&](uint16_t x, std::string_view v) { return chunk(x) < v; });
+            if (at != order + k && chunk(*at) == here) {
+                b.put(chars.p[*at]);
+                i += w;
+                continue;
             }
-        if (hit < k) {
-            b.put(chars.p[hit]);
-            i += w;
-        } else {
-            b.put(text.p[i++]);
         }
+        b.put(text.p[i++]);
     }
     return scr_keep(m, b.done());
 }
@@ -491,7 +544,7 @@ IER fn_chng(const FnCall& c, Value* r) {
     if (f == "UCASE") out = str_upper(text);
     else if (f == "LCASE") out = str_lower(text);
     else if (f == "CLEAN") out = str_collapse(text, ' ');
-    else if (f == "FILTER") out = c.argc < 4 ? str_keep(text, sv(to)) : filter_chunks(text, to, fn_arg_text(c, 3));
+    else if (f == "FILTER") out = c.argc < 4 ? keep_chars(text, to) : filter_chunks(text, to, fn_arg_text(c, 3));
     else {
         bool plain = fn_arg_present(c, 3) && !fn_arg_is_text(c, 3) && fn_arg_num(c, 3) != 0;
         out = str_replace(text, from, to, plain);
