@@ -175,12 +175,15 @@ IER compile(LineSource& src, int* index) {
     size_t bytes = proc_block_size(rec);
     rec.block = static_cast<char*>(blk_alloc(mod::EXEC_COMPILER, bytes, false));
     if (!rec.block) return ier::OUTOFMEMORY;
-    std::memcpy(proc_ins(rec), w.ins.data(), sizeof(Instruction) * rec.count);
-    std::memcpy(proc_text_off(rec), w.text_off.data(), sizeof(uint32_t) * (rec.count + 1u));
-    std::memcpy(proc_entry_pos(rec), w.entry_pos.data(), sizeof(uint16_t) * rec.entries);
-    std::memcpy(proc_entry_off(rec), w.entry_off.data(), sizeof(uint32_t) * (rec.entries + 1u));
-    std::memcpy(proc_texts(rec), w.texts.data(), w.texts.size());
-    std::memcpy(proc_names(rec), w.names.data(), w.names.size());
+    auto put = [](void* to, const void* from, size_t n) {
+        if (n) std::memcpy(to, from, n);  // an empty part has no source to copy
+    };
+    put(proc_ins(rec), w.ins.data(), sizeof(Instruction) * rec.count);
+    put(proc_text_off(rec), w.text_off.data(), sizeof(uint32_t) * (rec.count + 1u));
+    put(proc_entry_pos(rec), w.entry_pos.data(), sizeof(uint16_t) * rec.entries);
+    put(proc_entry_off(rec), w.entry_off.data(), sizeof(uint32_t) * (rec.entries + 1u));
+    put(proc_texts(rec), w.texts.data(), w.texts.size());
+    put(proc_names(rec), w.names.data(), w.names.size());
     // Statement texts are checked for the evaluator once, here.
     for (uint16_t k = 0; k < rec.count; k++) proc_prepared(rec)[k] = ex_is_prepared(proc_text(rec, k)) ? 1 : 0;
     unsigned at = ra_count(arr::Frames);
