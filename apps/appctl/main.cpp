@@ -6,6 +6,7 @@
 #include "runtime/core/startup.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fnlib.h"
+#include "runtime/script/programs.h"
 #include "runtime/core/status.h"
 #include "runtime/core/sysvar.h"
 
@@ -35,5 +36,6 @@ int main(int argc, char** argv) {
     app.hook = ap_hook;
     rt::ex_install();
     rt::fnlib_install();
+    rt::programs_install();
     return rt::app_main(argc, argv, app);
 }

@@ -2,6 +2,7 @@
 #include "runtime/core/startup.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fnlib.h"
+#include "runtime/script/programs.h"
 #include "runtime/script/proc.h"
 
 namespace {
@@ -51,5 +52,6 @@ int main(int argc, char** argv) {
     app.program_run = co_program_run;
     rt::ex_install();
     rt::fnlib_install();
+    rt::programs_install();
     return rt::app_main(argc, argv, app);
 }

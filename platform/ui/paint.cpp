@@ -47,8 +47,8 @@ const Theme kMono = {
 
 const Theme& theme() { return st().mono ? kMono : kColour; }
 
-// Cells that belong to edit fields: a dump shows their blanks as '_' so
-// that a text dump shows where the fields are.
+// The empty cells of edit fields: a dump shows them as '_' so that a text
+// dump shows where the fields are and how long they are.
 std::vector<char>& field_mask() {
     static std::vector<char>* m = new std::vector<char>;
     return *m;
@@ -149,9 +149,10 @@ void paint_edit(const Canvas& cv, const Ctl& c, int oy, int ox, bool focused) {
     int lo = std::min(c.caret, c.anchor), hi = std::max(c.caret, c.anchor);
     for (int x = 0; x < width; x++) {
         int i = c.hscroll + x - off;
-        char ch = i >= 0 && i < len ? ((c.style & WND_CS_PASSWORD) ? '*' : c.text[i]) : ' ';
+        bool in_text = i >= 0 && i < len;
+        char ch = in_text ? ((c.style & WND_CS_PASSWORD) ? '*' : c.text[i]) : ' ';
         WndAttr ca = focused && i >= lo && i < hi ? t.edit_sel : a;
-        cv.put(oy, ox + x, ch, ca, true);
+        cv.put(oy, ox + x, ch, ca, !in_text);
     }
     if (focused) set_cursor(cv, oy, ox + std::clamp(off + c.caret - c.hscroll, 0, std::max(0, width - 1)));
 }
@@ -251,7 +252,7 @@ void paint_ctl(const Canvas& cv, const Win& w, const Ctl& c, int oy, int ox, boo
     case WND_DROPDOWN: {
         WndAttr a = !c.enabled ? t.disabled : focused ? t.edit_focus : t.edit;
         std::string s = c.sel >= 0 && c.sel < int(c.items.size()) ? c.items[c.sel] : std::string();
-        for (int x = 0; x + 1 < c.cols; x++) cv.put(oy, ox + x, x < int(s.size()) ? s[x] : ' ', a, true);
+        for (int x = 0; x + 1 < c.cols; x++) cv.put(oy, ox + x, x < int(s.size()) ? s[x] : ' ', a, x >= int(s.size()));
         cv.glyph(oy, ox + c.cols - 1, WND_G_DARROW, a);
         if (focused) set_cursor(cv, oy, ox);
         break;
@@ -438,7 +439,7 @@ std::string menu_label(std::string_view text, int* hot) {
 
 void bar_layout(const Win& w, std::vector<int>* cols, std::vector<int>* widths) {
     int b = (w.style & WND_WS_BORDER) ? 1 : 0;
-    int x = w.rect.col + b + 1;
+    int x = w.rect.col + b;
     cols->clear();
     widths->clear();
     for (auto& m : w.menu) {

@@ -401,11 +401,22 @@ int t_read(WndEvent* ev, int timeout_ms) {
             int r2 = wget_wch(stdscr, &w2);
             if (r2 == ERR) key = WND_K_ESC;
             else if (r2 == KEY_CODE_YES) key = from_ncurses(int(w2)) | WND_K_ALT;
+            else if (w2 == '[' || w2 == 'O') {
+                // a sequence the terminal description does not know: drop it
+                // whole rather than type its characters into a field
+                wint_t w3;
+                while (wget_wch(stdscr, &w3) == OK && !(w3 >= 0x40 && w3 <= 0x7E && !(w2 == '[' && w3 == '[')))
+                    if (w3 < 0x20 || w3 > 0x7E) break;
+                continue;
+            }
             else if (w2 >= '1' && w2 <= '9') key = wnd_key_f(int(w2 - '0'));
             else if (w2 == '0') key = wnd_key_f(10);
             else if (w2 == '-') key = wnd_key_f(11);
             else if (w2 == '=') key = wnd_key_f(12);
-            else if (w2 == 27) key = WND_K_ESC;
+            else if (w2 == 27) {  // two presses of Esc
+                unget_wch(27);
+                key = WND_K_ESC;
+            }
             else if (w2 == '\r' || w2 == '\n') key = WND_K_ENTER | WND_K_ALT;
             else if (w2 > 32 && w2 < 127) key = WND_K_ALT | int(w2);
             else key = WND_K_ESC;

@@ -728,7 +728,7 @@ void dropdown_open(int h, int id) {
     }
     WndRect cr;
     client_rect(*w, &cr);
-    int row = cr.row + c->row - w->scr_row + 1, col = cr.col + c->col - w->scr_col - 1;
+    int row = cr.row + c->row - w->scr_row + 1, col = cr.col + c->col - w->scr_col - 2;  // items under the text
     int sel = c->sel;
     st().quiet++;
     int r = track_level(items, 0, int(items.size()), row, col, 0, false, 0, sel);
@@ -844,6 +844,12 @@ void dispatch_mouse(const WndEvent& ev) {
     }
     w = win(h);
     Ctl* c = ctl(w, ev.ctl);
+    bool wheel = ev.key == WND_M_WHEELUP || ev.key == WND_M_WHEELDOWN;
+    if (wheel && (!c || (c->kind != WND_LIST && c->kind != WND_GRID && c->kind != WND_TEXT))) {
+        // a content larger than the window moves two rows a step
+        wnd_scroll(h, w->scr_row + (ev.key == WND_M_WHEELUP ? -2 : 2), w->scr_col);
+        return;
+    }
     if (!c || !c->enabled || !c->visible) return;
     if (focusable(*c) && ev.key != WND_M_WHEELUP && ev.key != WND_M_WHEELDOWN) {
         wnd_set_focus(h, c->id);

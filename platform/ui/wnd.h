@@ -126,7 +126,7 @@ enum : int {
     WND_EV_COMMAND,  // wnd, ctl: the control or menu item id; code: a WND_N_ notification
     WND_EV_FOCUS,    // wnd, ctl: the control that got the focus (0: the window itself)
     WND_EV_BLUR,     // wnd, ctl: the control that lost it
-    WND_EV_CLOSE,    // wnd: a request to close it (Esc, close mark, Ctrl+C)
+    WND_EV_CLOSE,    // wnd: a request to close it (Esc by default handling; Ctrl+C in a terminal)
     WND_EV_TIMER,    // wnd, code: the timer
     WND_EV_RESIZE,   // row, col: the new screen size
     WND_EV_USER,     // wnd, ctl, code, param: as posted by the program

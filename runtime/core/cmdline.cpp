@@ -98,7 +98,7 @@ StrRef cmd_from_argv(StrRef program, int argc, char** argv) {
     return scr_keep(m, r);
 }
 
-StrRef cmd_option_in(StrRef line, int n, bool* found) {
+StrRef cmd_option_in(StrRef line, int n, bool* found, bool keep_case) {
     if (found) *found = false;
     StrRef names = lst_field(sr(kOptionList), n);
     if (!names.n) return sr_empty();
@@ -114,7 +114,7 @@ StrRef cmd_option_in(StrRef line, int n, bool* found) {
                 name = str_lower(name);
             }
             bool f = false;
-            StrRef v = str_keyword(line, name, 3, &f);
+            StrRef v = keep_case ? str_unquote(str_trim(str_keyword(line, name, 0, &f))) : str_keyword(line, name, 3, &f);
             if (f && !(n == opt::Help && v.n == 0)) {
                 if (found) *found = true;
                 return scr_keep(m, v);

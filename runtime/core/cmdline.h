@@ -25,7 +25,8 @@ StrRef cmd_from_argv(StrRef program, int argc, char** argv);
 
 // Looks option number n up in the given normalised line: a view or a scratch
 // string, empty when absent.
-StrRef cmd_option_in(StrRef line, int n, bool* found = nullptr);
+// keep_case leaves a bare value as written (for values that name new files).
+StrRef cmd_option_in(StrRef line, int n, bool* found = nullptr, bool keep_case = false);
 // The same in the stored command line (environment item 1).
 StrRef cmd_option(int n, bool* found = nullptr);
 // Position of the option's value in a comma list, 0 when absent.

@@ -75,6 +75,21 @@ int record_number(std::string_view line, const Kind& k) {
 
 }  // namespace
 
+int file_record_number(StrRef line, int kind) {
+    if (kind < 0 || kind >= kRecordKinds) kind = 0;
+    return record_number(sv(line), kKinds[kind]);
+}
+
+StrRef file_record_text(StrRef line, int kind) {
+    if (kind < 0 || kind >= kRecordKinds) kind = 0;
+    const Kind& k = kKinds[kind];
+    std::string_view l = sv(line);
+    size_t from = static_cast<size_t>(k.keep_from - 1);
+    std::string_view kept = from < l.size() ? l.substr(from) : std::string_view();
+    if (k.drop_last && !kept.empty()) kept.remove_suffix(1);
+    return sr(kept);
+}
+
 uint16_t f_open(StrRef name, int mode) {
     if (!sr_ok(name) || name.n == 0 || name.n >= kFileNameMax || has_nul(name))
         return open_failed(ier::BADINPUTDATA, name, mode);

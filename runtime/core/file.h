@@ -60,6 +60,11 @@ StrRef temp_file_name(StrRef name);
 // *st gets 159 and the result is 0xFFFF: a truncated file never reads as
 // complete.
 constexpr int kRecordKinds = 7;
+// The record number a line carries for a kind (0 for kinds 0 and 5; -1 when
+// its number columns hold something else than digits and blanks), and the
+// part of the line the kind keeps (a view).
+int file_record_number(StrRef line, int kind);
+StrRef file_record_text(StrRef line, int kind);
 int file_lines_to_queue(StrRef name, int kind, int value, int queue, IER* st = nullptr);
 // Takes the first n lines off queue 37, joined with joiner.
 StrRef lines_join(int n, StrRef joiner);

@@ -74,6 +74,14 @@ int no_children() { return 0; }
 StrRef no_substitute(StrRef text) { return scr_copy(text); }
 int no_program_types(StrRef) { return 0; }
 
+IER no_dispatcher(uint32_t, StrRef) {
+    // No program type is known: every command is answered as an unknown one.
+    ScratchMark m = scr_mark();
+    err_detail(0, msg(31));
+    scr_release(m);
+    return ier::BADINPUTDATA;
+}
+
 IER no_evaluator(StrRef) {
     err_origin(1, mod::ExpExec, ier::EXPCALCERROR);
     return ier::EXPCALCERROR;
@@ -86,7 +94,7 @@ int g_nreleasers = 0;
 void set_default_ports() {
     g_ports = RtPorts{no_window_instance, find_dictionary, no_fonts, about_box_default,
                       no_main_window, no_message_loop, no_children, no_substitute,
-                      no_program_types, no_evaluator};
+                      no_program_types, no_dispatcher, no_evaluator};
 }
 
 struct PortsInit {
@@ -337,7 +345,7 @@ done:
     return st;
 }
 
-IER run_command(StrRef command) {
+IER run_command(StrRef command, int default_type) {
     if (!sr_ok(command)) return sr_status(command);
     ScratchMark m = scr_mark();
     StrRef cmd = g_ports.substitute(command);
@@ -352,6 +360,10 @@ IER run_command(StrRef command) {
     StrRef word = str_sub(cmd, 0, cut == kNotFound ? cmd.n : cut);
     StrRef args = cut == kNotFound ? sr_empty() : str_sub(cmd, cut + 1);
     int type = g_ports.program_type(word);
+    if (!type && default_type) {
+        type = default_type;
+        args = cmd;
+    }
     uint32_t code = type ? static_cast<uint32_t>(type) << 16 : uint32_t(ier::BADINPUTDATA);
     if (!g_run) g_run = run_generic;
     IER st = g_run(code, args);
@@ -359,16 +371,7 @@ IER run_command(StrRef command) {
     return st;
 }
 
-IER run_generic(uint32_t type_code, StrRef args) {
-    // No program type is known to this build: every command is answered as
-    // an unknown one.
-    (void)type_code;
-    (void)args;
-    ScratchMark m = scr_mark();
-    err_detail(0, msg(31));
-    scr_release(m);
-    return ier::BADINPUTDATA;
-}
+IER run_generic(uint32_t type_code, StrRef args) { return g_ports.dispatch(type_code, args); }
 
 IER start_program(StrRef name) {
     ScratchMark m = scr_mark();
@@ -462,7 +465,8 @@ StrRef next_answer() {
 
 bool record_answer(StrRef text) {
     ScratchMark m = scr_mark();
-    StrRef name = cmd_option(opt::OUTPUT);
+    // A file name keeps the case it was given in: it names a new file.
+    StrRef name = cmd_option_in(env_get(env::CommandLine), opt::OUTPUT, nullptr, true);
     bool ok = name.n && file_append_line(name, text) == 0;
     scr_release(m);
     return ok && name.n;

@@ -52,8 +52,10 @@ IER start_program(StrRef name);
 // Phase 3, teardown with the leak check, and the exit status (0..255).
 int shutdown(StartupHook hook, IER status);
 
-// Runs one program command through the program-run callback.
-IER run_command(StrRef command);
+// Runs one program command through the program-run callback. When its first
+// word names no type and default_type is given, the whole command is the
+// parameter text of that type.
+IER run_command(StrRef command, int default_type = 0);
 // The runtime's own dispatcher (used when the application stores none).
 IER run_generic(uint32_t type_code, StrRef args);
 // Asks whether the main window may close.
@@ -82,6 +84,8 @@ struct RtPorts {
     StrRef (*substitute)(StrRef text);
     // Position of a program type name, 0 when unknown.
     int (*program_type)(StrRef name);
+    // The runtime's dispatcher of program types (what run_generic runs).
+    IER (*dispatch)(uint32_t type_code, StrRef args);
     // Evaluates an expression list.
     IER (*eval)(StrRef text);
 };

@@ -12,6 +12,7 @@
 #include "runtime/core/sysvar.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fixed.h"
+#include "runtime/script/child.h"
 #include "runtime/script/proc.h"
 #include "runtime/script/procrec.h"
 
@@ -31,6 +32,7 @@ IER removed(StrRef what) {
 // Level 0: devices, KILL and SYSTEM. The devices and SYSTEM come with their
 // own layers.
 IER level0(int code, const ArgumentList& a) {
+    if (code == kw::SYSTEM) return child_system_command(a);
     if (code == kw::KILL) {
         ScratchMark m = scr_mark();
         StrRef name = env_expand(arg_text(a, 0));
@@ -140,6 +142,7 @@ IER cmd_dispatch(int code, const ArgumentList& args) {
 
 void script_install() {
     cmd_register_runtime();
+    child_install();
     proc_put_runner();
     rt_on_release(script_done);
 }

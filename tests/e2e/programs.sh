@@ -58,6 +58,15 @@ CHECK='[ "$(cat out.txt)" = "fix+qv|Process not defined|No data Found|42|4" ]' \
 SETUP='mkdir -p app && : > app/CODICC.DAT' \
   case_ settings_required 164 "File Not Found(Streams): COCLCFIX.DAT" -- "$ledger" "/DPATH:'app'"
 
+# A procedure as a program, and program commands from an answer file: run in
+# order, stopping at the first that fails.
+SETUP='cp -r "$fixtures/program_app" app' \
+CHECK='[ "$(cat out.txt)" = "answer 42" ]' \
+  case_ run_procedure 0 "" -- "$ledger" "/DPATH:'app'" "/RUN:'PrcExec main.prx,Start'"
+SETUP='cp -r "$fixtures/program_app" app' \
+CHECK='[ -f one.txt ] && [ ! -f two.txt ]' \
+  case_ input_commands 147 "SINTAXERROR" -- "$ledger" "/DPATH:'app'" "/INPUT:'app/commands.txt'"
+
 # appctl probing with TRACE 0x100 writes one line and ends.
 CHECK='grep -q "^0,EN" APlog.txt && [ "$(wc -l < APlog.txt)" = 1 ]' \
   case_ appctl_probe 0 "About Box" -- "$appctl" -TRACE:256

@@ -10,6 +10,9 @@
 //       the trace flags (8: one line per statement in PrcLog.txt).
 //   rtcli compile FILE
 //       Prints the compiled instructions: index, code, operand, text.
+//   rtcli exec RUNSTRING...
+//       Runs each program run string through the dispatcher, as option RUN
+//       would, with the current folder as the application folder.
 //
 // An error prints its text on standard error and makes the exit status 1.
 #include <cstdio>
@@ -29,6 +32,7 @@
 #include "runtime/expr/fnlib.h"
 #include "runtime/expr/vars.h"
 #include "runtime/script/proc.h"
+#include "runtime/script/programs.h"
 
 namespace {
 
@@ -50,7 +54,8 @@ rt::IER cli_hook(int phase) {
 int usage() {
     std::fputs("usage: rtcli eval [-p PRECIS] [-l LANG] [--] EXPR...\n"
                "       rtcli run [-t TRACE] FILE [ENTRY]\n"
-               "       rtcli compile FILE\n",
+               "       rtcli compile FILE\n"
+               "       rtcli exec RUNSTRING...\n",
                stderr);
     return 2;
 }
@@ -66,6 +71,7 @@ bool start() {
     rt::ex_install();
     rt::fnlib_install();
     rt::script_install();
+    rt::programs_install();
     rt::IER st = rt::runtime_start(rq);
     if (st) {
         rt::shutdown(nullptr, st);
@@ -171,6 +177,28 @@ int cmd_run(int argc, char** argv) {
     return st >= 128 ? 1 : 0;
 }
 
+int cmd_exec(int argc, char** argv) {
+    if (argc < 1) return usage();
+    g_here = true;
+    if (!start()) return 1;
+    rt::script_ports().print = print_stdout;
+    int status = 0;
+    for (int i = 0; i < argc && !status; i++) {
+        std::string run = plat::utf8_to_cp1252(argv[i]);
+        rt::IER st = rt::run_command(rt::sr(run));
+        // What one program printed ends its line.
+        if (g_out_any) std::fputc('\n', stdout);
+        g_out_any = false;
+        g_out_row = -1;
+        if (st >= 128) {
+            print_error(st);
+            status = 1;
+        }
+    }
+    finish();
+    return status;
+}
+
 int cmd_compile(int argc, char** argv) {
     if (argc != 1) return usage();
     g_here = true;
@@ -200,5 +228,6 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "eval") == 0) return cmd_eval(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "run") == 0) return cmd_run(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "compile") == 0) return cmd_compile(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "exec") == 0) return cmd_exec(argc - 2, argv + 2);
     return usage();
 }

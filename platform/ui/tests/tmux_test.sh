@@ -10,8 +10,20 @@ command -v tmux >/dev/null || { echo "tmux is not installed: skipped"; exit 77; 
 export LC_ALL=C.UTF-8  # so that bash counts characters, not bytes
 
 sock=""
-T() { tmux -L "$sock" -f /dev/null "$@"; }
-trap '[ -n "$sock" ] && T kill-server 2>/dev/null' EXIT
+runs=0
+T() { tmux -S "$sock" -f /dev/null "$@"; }
+tmp=$(mktemp -d)
+trap '[ -n "$sock" ] && T kill-server 2>/dev/null; rm -rf "$tmp"' EXIT
+
+# What runs in the pane: the demo (its pid noted for the signal runs), then
+# its exit status and the terminal modes it left behind.
+cat >"$tmp/pane.sh" <<'PANE'
+ulimit -c 0
+TERM=$1 sh -c 'echo $$ >"$0"; exec "$1"' "$2" "$3"
+echo "uidemo status=$?"
+echo "tty: $(stty -a | tr ' ;' '\n\n' | grep -x -e icanon -e echo | tr '\n' ' ')"
+exec sleep 120
+PANE
 
 term=""
 fail() {
@@ -66,16 +78,22 @@ click() {
     T send-keys -t ui -l "$(printf '\033[M ')$cx$cy$(printf '\033[M#')$cx$cy"
 }
 
+start() {
+    [ -n "$sock" ] && T kill-server 2>/dev/null
+    runs=$((runs + 1))
+    sock=$tmp/sock$runs  # a server of its own for each run
+    rm -f "$tmp/pid"
+    T new-session -d -s ui -x 80 -y 24 "bash '$tmp/pane.sh' '$term' '$tmp/pid' '$demo'"
+    wait_for "uidemo ─"
+}
+
 run() {
     term=$1
+    local quit=$2
     infocmp "$term" >/dev/null 2>&1 || { echo "no terminfo for $term: skipped"; return; }
-    [ -n "$sock" ] && T kill-server 2>/dev/null
-    sock=qvui$$$term  # a server of its own for each run
-    T new-session -d -s ui -x 80 -y 24 \
-        "TERM=$term '$demo'; echo \"uidemo status=\$?\"; echo \"tty: \$(stty -a | tr ' ;' '\n\n' | grep -x -e icanon -e echo | tr '\n' ' ')\"; exec sleep 120"
+    start
 
     # the window with its caption and fields, the focus in the first field
-    wait_for "uidemo ─"
     wait_for "Name:"
     wait_for "focus: name"
     read -r r c < <(find_text "Name:")
@@ -139,13 +157,30 @@ run() {
     done
     [ "$wr $wc" = "9 25" ] || fail "window at $wr,$wc after the resize, expected 9,25"
 
-    # Esc ends the program: status 0, the screen and the terminal modes restored
-    T send-keys -t ui Escape
+    # Esc (or Ctrl+C, a close request) ends the program: status 0, the
+    # screen and the terminal modes restored
+    T send-keys -t ui "$quit"
     wait_for "uidemo status=0"
     wait_for "tty: icanon echo"
     screen | grep -qF "Name:" && fail "the program's screen is still there"
-    echo "ok ($term)"
+    echo "ok ($term, ended by $quit)"
 }
 
-run tmux-256color
-run screen
+# A signal from outside: the program still gives the terminal back.
+by_signal() {
+    term=$1
+    local sig=$2 want=$3 pid
+    start
+    pid=$(cat "$tmp/pid")
+    [ -n "$pid" ] || fail "no uidemo process"
+    kill "-$sig" "$pid"
+    wait_for "uidemo status=$want"
+    wait_for "tty: icanon echo"
+    screen | grep -qF "Name:" && fail "the program's screen is still there after SIG$sig"
+    echo "ok ($term, SIG$sig)"
+}
+
+run tmux-256color Escape
+run screen C-c
+by_signal tmux-256color TERM 0
+by_signal tmux-256color SEGV 139
