@@ -112,27 +112,10 @@ size_t next_op(const char* s, size_t i, size_t end, uint8_t* shape = nullptr) {
     return i < end ? i : end;
 }
 
-// The ')' matching the '(' at i, outside quotes; end when there is none.
-size_t match_paren(const char* s, size_t i, size_t end) {
-    int depth = 0;
-    for (; i < end; i++) {
-        char c = s[i];
-        if (is_quote_char(c)) {
-            const void* close = std::memchr(s + i + 1, c, end - i - 1);
-            if (!close) return end;
-            i = static_cast<size_t>(static_cast<const char*>(close) - s);
-        } else if (c == '(') {
-            depth++;
-        } else if (c == ')' && --depth == 0) {
-            return i;
-        }
-    }
-    return end;
-}
-
-// Splits [from, end) at ';' or ',' outside parentheses and quotes: returns
-// the end of the first part.
-size_t part_end(const char* s, size_t i, size_t end) {
+// Walks [i, end) outside quotes at parenthesis depth: stops at the ')'
+// that closes the '(' at i (want_close), or at a ';' or ',' of depth 0.
+// Returns end when there is none or an unclosed quote hides the rest.
+size_t walk(const char* s, size_t i, size_t end, bool want_close) {
     int depth = 0;
     for (; i < end; i++) {
         char c = s[i];
@@ -143,13 +126,20 @@ size_t part_end(const char* s, size_t i, size_t end) {
         } else if (c == '(') {
             depth++;
         } else if (c == ')') {
-            depth--;
-        } else if (depth == 0 && (c == ';' || c == ',')) {
+            if (--depth == 0 && want_close) return i;
+        } else if (!want_close && depth == 0 && (c == ';' || c == ',')) {
             return i;
         }
     }
     return end;
 }
+
+// The ')' matching the '(' at i, outside quotes; end when there is none.
+size_t match_paren(const char* s, size_t i, size_t end) { return walk(s, i, end, true); }
+
+// Splits [from, end) at ';' or ',' outside parentheses and quotes: returns
+// the end of the first part.
+size_t part_end(const char* s, size_t i, size_t end) { return walk(s, i, end, false); }
 
 // ------------------------------------------------------------ cursor
 
