@@ -71,7 +71,7 @@ int spawn_with(const SpawnRequest& rq, int out_fd, bool new_session, int* pid) {
         posix_spawn_file_actions_destroy(&fa);
         return e;
     }
-    int e = posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+    int e = rq.keep_stdin ? 0 : posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
     if (!e && out_fd != kNoPipe) {
         e = posix_spawn_file_actions_adddup2(&fa, out_fd, 1);
         if (!e) e = posix_spawn_file_actions_adddup2(&fa, out_fd, 2);

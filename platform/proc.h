@@ -1,7 +1,8 @@
 // Processes: starting programs without waiting, asking whether they still
 // run, running a shell command with its output read through a pipe, and
 // opening a viewer. Every process started here reads its standard input from
-// /dev/null and inherits no open file of ours beyond 0, 1 and 2.
+// /dev/null (unless asked to keep ours) and inherits no open file of ours
+// beyond 0, 1 and 2.
 #pragma once
 #include <cstddef>
 #include <string>
@@ -17,6 +18,7 @@ struct SpawnRequest {
     std::vector<std::string> env;
     bool quiet = false;       // standard output and error to /dev/null
     bool search_path = false; // look argv[0] up in PATH when it has no '/'
+    bool keep_stdin = false;  // standard input stays ours (a program run in the foreground)
 };
 
 // Starts the program and returns at once. 0 with *pid set, or the errno of

@@ -4,9 +4,11 @@
 #include "runtime/core/log.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/startup.h"
+#include "runtime/data/dict.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fnlib.h"
 #include "runtime/script/programs.h"
+#include "runtime/ui/wm.h"
 #include "runtime/core/status.h"
 #include "runtime/core/sysvar.h"
 
@@ -37,5 +39,7 @@ int main(int argc, char** argv) {
     rt::ex_install();
     rt::fnlib_install();
     rt::programs_install();
+    rt::ui_install();
+    rt::dict_install();
     return rt::app_main(argc, argv, app);
 }

@@ -1,8 +1,11 @@
 // ledger: the accounting program.
 #include "runtime/core/startup.h"
+#include "runtime/data/dict.h"
+#include "runtime/data/sql.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fnlib.h"
 #include "runtime/script/programs.h"
+#include "runtime/ui/wm.h"
 #include "runtime/script/proc.h"
 
 namespace {
@@ -20,10 +23,19 @@ rt::IER co_hook(int phase) {
     switch (phase & 15) {
     case 1:  // hook slots and functions are registered here, and the command levels
         rt::script_install();
+        rt::dict_install();  // after the command levels: it takes level 1
         return 0;
-    case 2:  // (the connection comes first here)
+    case 2:
+        // The connection comes first: the settings files are named after
+        // the database. A program with no connection configured starts
+        // without one.
+        if (rt::sql_startup_configured()) {
+            if (rt::IER st = rt::sql_connect_startup(rt::sqlopt::KindUser)) return st;
+        }
         return rt::eval_config_list(rt::sr(kSettingsFiles));
-    case 3:  // the database session is closed here
+    case 3:
+        rt::sql_disconnect_all();
+        return 0;
     default:
         return 0;
     }
@@ -53,5 +65,6 @@ int main(int argc, char** argv) {
     rt::ex_install();
     rt::fnlib_install();
     rt::programs_install();
+    rt::ui_install();
     return rt::app_main(argc, argv, app);
 }

@@ -20,6 +20,7 @@ namespace rt {
 namespace {
 
 CommandHandler g_levels[kCmdLevels];
+CommandHandler g_window_level = nullptr;  // the window system's level 2
 
 // Where PRINT and ACCEPT write next in the current script window.
 int g_row = 0, g_col = 0;
@@ -43,8 +44,9 @@ IER level0(int code, const ArgumentList& a) {
     return kCmdNotMine;
 }
 
-// Level 2: the window and screen commands. MESSAGE, LOCATE, PRINT and WAIT
-// are complete here; the others come with the screens.
+// Level 2 without windows: the window and screen commands. MESSAGE,
+// LOCATE, PRINT and WAIT are complete here; the window system takes the
+// others (and PRINT into its windows).
 IER level2(int code, const ArgumentList& a) {
     switch (code) {
     case kw::MESSAGE: {
@@ -123,11 +125,15 @@ void cmd_register_runtime() {
     cmd_register(5, level5);
     cmd_register(4, level4);
     cmd_register(3, level_later);
-    cmd_register(2, level2);
+    cmd_register(2, g_window_level ? g_window_level : level2);
     cmd_register(1, level_later);
     cmd_register(0, level0);
     g_row = g_col = 0;
 }
+
+void cmd_set_window_level(CommandHandler h) { g_window_level = h; }
+
+IER cmd_window_level_base(int code, const ArgumentList& args) { return level2(code, args); }
 
 IER cmd_dispatch(int code, const ArgumentList& args) {
     bool any = false;

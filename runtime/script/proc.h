@@ -105,6 +105,13 @@ CommandHandler cmd_handler(int level);
 void cmd_register_runtime();
 // Runs a command through the chain from level 0.
 IER cmd_dispatch(int code, const ArgumentList& args);
+// The window level (2). The runtime's own handler shows MESSAGE boxes,
+// waits (WAIT), keeps the LOCATE position and hands PRINT to the print
+// port; the window system puts a handler of its own in its place, which
+// passes on to cmd_window_level_base what it does not take.
+// cmd_register_runtime registers the one set here (nullptr: the runtime's).
+void cmd_set_window_level(CommandHandler h);
+IER cmd_window_level_base(int code, const ArgumentList& args);
 
 // What the interpreter asks of the window system and the data layer while
 // they are absent, and where shown text goes.
@@ -117,7 +124,7 @@ struct ScriptPorts {
     void (*close_progress)();
     bool (*progress_open)();
     void (*close_script_windows)();
-    // PRINT's text at a row and column of the current script window.
+    // PRINT's text at a row and column while no script window shows it.
     void (*print)(int row, int col, StrRef text);
     // WAIT KEY: the key class of the next key, 122 when none can come.
     IER (*wait_key)(int* key);

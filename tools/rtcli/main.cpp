@@ -13,6 +13,17 @@
 //   rtcli exec RUNSTRING...
 //       Runs each program run string through the dispatcher, as option RUN
 //       would, with the current folder as the application folder.
+//   rtcli dict FOLDER PREFIX
+//       Loads the dictionary PREFIXDICC.DAT and PREFIXREL.DAT found in
+//       FOLDER and prints every structure: number, name, class, width and
+//       folder, its fields (number, name, offset, width, type), its keys
+//       (segments as offset+length from 0, with the field of each) and its
+//       relations.
+//   rtcli sql CONNECTION STATEMENT
+//       Connects with the connection text "host,database,user,password"
+//       (or a parameter file in the sqlparams.dat form, that file when
+//       empty), runs the statement and prints each row as a comma list,
+//       then "status N". Leave the password empty to take PGPASSWORD.
 //
 // An error prints its text on standard error and makes the exit status 1.
 #include <cstdio>
@@ -21,18 +32,23 @@
 #include <vector>
 
 #include "platform/fs.h"
+#include "platform/ui/wnd.h"
 #include "runtime/core/env.h"
 #include "runtime/core/file.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/startup.h"
 #include "runtime/core/status.h"
+#include "runtime/core/str.h"
 #include "runtime/core/sysvar.h"
+#include "runtime/data/dict.h"
+#include "runtime/data/sql.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fixed.h"
 #include "runtime/expr/fnlib.h"
 #include "runtime/expr/vars.h"
 #include "runtime/script/proc.h"
 #include "runtime/script/programs.h"
+#include "runtime/ui/wm.h"
 
 namespace {
 
@@ -55,7 +71,8 @@ int usage() {
     std::fputs("usage: rtcli eval [-p PRECIS] [-l LANG] [--] EXPR...\n"
                "       rtcli run [-t TRACE] FILE [ENTRY]\n"
                "       rtcli compile FILE\n"
-               "       rtcli exec RUNSTRING...\n",
+               "       rtcli exec RUNSTRING...\n"
+               "       rtcli sql CONNECTION STATEMENT\n",
                stderr);
     return 2;
 }
@@ -71,7 +88,11 @@ bool start() {
     rt::ex_install();
     rt::fnlib_install();
     rt::script_install();
+    rt::dict_install();
     rt::programs_install();
+    // The window system starts with the first window a procedure opens, so
+    // that a run that opens none writes to the terminal as it is.
+    rt::ui_install(rt::kUiStartLate);
     rt::IER st = rt::runtime_start(rq);
     if (st) {
         rt::shutdown(nullptr, st);
@@ -80,7 +101,19 @@ bool start() {
     return true;
 }
 
+// What a procedure printed while the terminal showed its windows: written
+// once the terminal is given back.
+std::string g_held;
+
+void out_text(const std::string& t) {
+    if (plat::wnd_backend() == plat::WND_TERMINAL) g_held += t;
+    else std::fputs(t.c_str(), stdout);
+}
+
 void finish() {
+    plat::wnd_shutdown();
+    std::fputs(g_held.c_str(), stdout);
+    g_held.clear();
     std::fflush(stdout);
     rt::shutdown(nullptr, 0);
 }
@@ -150,10 +183,10 @@ int cmd_eval(int argc, char** argv) {
 int g_out_row = -1;
 bool g_out_any = false;
 void print_stdout(int row, int, rt::StrRef text) {
-    if (g_out_any && row != g_out_row) std::fputc('\n', stdout);
+    if (g_out_any && row != g_out_row) out_text("\n");
     g_out_row = row;
     g_out_any = true;
-    std::fputs(plat::cp1252_to_utf8(rt::sv(text)).c_str(), stdout);
+    out_text(plat::cp1252_to_utf8(rt::sv(text)));
 }
 
 int cmd_run(int argc, char** argv) {
@@ -171,7 +204,7 @@ int cmd_run(int argc, char** argv) {
     std::string file = plat::utf8_to_cp1252(argv[0]);
     std::string entry = argc > 1 ? plat::utf8_to_cp1252(argv[1]) : std::string();
     rt::IER st = rt::proc_run_by_name(rt::sr(entry), rt::sr(file), 0);
-    if (g_out_any) std::fputc('\n', stdout);
+    if (g_out_any) out_text("\n");
     if (st >= 128) print_error(st);
     finish();
     return st >= 128 ? 1 : 0;
@@ -187,7 +220,7 @@ int cmd_exec(int argc, char** argv) {
         std::string run = plat::utf8_to_cp1252(argv[i]);
         rt::IER st = rt::run_command(rt::sr(run));
         // What one program printed ends its line.
-        if (g_out_any) std::fputc('\n', stdout);
+        if (g_out_any) out_text("\n");
         g_out_any = false;
         g_out_row = -1;
         if (st >= 128) {
@@ -221,6 +254,81 @@ int cmd_compile(int argc, char** argv) {
     return 0;
 }
 
+// One statement through the connection layer: the rows as comma lists (a
+// value holding a comma or a quote in quotes), then the status.
+int cmd_sql(int argc, char** argv) {
+    if (argc != 2) return usage();
+    g_here = true;
+    if (!start()) return 1;
+    std::string conn = plat::utf8_to_cp1252(argv[0]);
+    std::string stmt = plat::utf8_to_cp1252(argv[1]);
+    rt::IER st = rt::sql_connect_text(rt::sr(conn), rt::sqlopt::KindNone);
+    long long rows = 0;
+    if (!st) st = rt::sql_exec(rt::sr(stmt), rt::kSqlChoose, &rows);
+    if (!st) {
+        int slot = rt::sql_current();
+        int n = rt::sql_rows(slot);
+        for (int r = 0; r < n; r++) {
+            std::string line;
+            for (int c = 0;; c++) {
+                rt::ScratchMark m = rt::scr_mark();
+                rt::StrRef v = rt::sql_value(r, c, slot);
+                bool last = c + 1 >= rt::sql_columns(slot);
+                std::string text(rt::sv(v));
+                if (text.find_first_of(",'\"") != std::string::npos) {
+                    rt::StrRef q = rt::str_quote(v, text.find('"') == std::string::npos ? '"' : '\'');
+                    if (rt::sr_ok(q)) text = std::string(rt::sv(q));
+                }
+                rt::scr_release(m);
+                line += (c ? "," : "") + text;
+                if (last) break;
+            }
+            std::printf("%s\n", plat::cp1252_to_utf8(line).c_str());
+        }
+        rt::sql_release(slot);
+    }
+    std::printf("status %d\n", st);
+    if (st >= 128) print_error(st);
+    rt::sql_disconnect_all();
+    finish();
+    return st >= 128 ? 1 : 0;
+}
+
+std::string out(rt::StrRef s) { return plat::cp1252_to_utf8(rt::sv(s)); }
+
+int cmd_dict(int argc, char** argv) {
+    if (argc != 2) return usage();
+    if (!start()) return 1;
+    std::string folder = plat::utf8_to_cp1252(argv[0]);
+    std::string prefix = plat::utf8_to_cp1252(argv[1]);
+    rt::IER st = rt::env_set(rt::env::DocPath, rt::sr(folder));
+    if (!st) st = rt::dict_load(rt::sr(prefix));
+    // What loaded is shown also when a later line failed.
+    for (int s = 1; s <= rt::dict_count(); s++) {
+        std::printf("structure %d %s class %d width %d folder %s\n", s, out(rt::dict_name(s)).c_str(),
+                    rt::dict_class(s), rt::dict_width(s), out(rt::dict_folder(s)).c_str());
+        for (int f = 1; f <= rt::dict_fields(s); f++) {
+            rt::FieldInfo fi;
+            rt::dict_field(s, f, &fi);
+            std::printf("  field %d %s offset %d width %d type %c\n", f, out(fi.name).c_str(), fi.offset, fi.width,
+                        fi.type);
+        }
+        for (int k = 1; k <= rt::dict_keys(s); k++) {
+            rt::KeySegment seg[rt::kKeySegmentsMax];
+            int n = rt::dict_key(s, k, seg);
+            std::printf("  key %d", k);
+            for (int i = 0; i < n; i++)
+                std::printf(" %d+%d(field %d)", seg[i].offset, seg[i].length, rt::dict_key_field(s, k, i + 1));
+            std::printf("\n");
+        }
+        rt::StrRef rel = rt::dict_relations(s);
+        if (rel.n) std::printf("  relations %s\n", out(rel).c_str());
+    }
+    if (st) print_error(st);
+    finish();
+    return st ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -229,5 +337,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "run") == 0) return cmd_run(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "compile") == 0) return cmd_compile(argc - 2, argv + 2);
     if (std::strcmp(argv[1], "exec") == 0) return cmd_exec(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "dict") == 0) return cmd_dict(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "sql") == 0) return cmd_sql(argc - 2, argv + 2);
     return usage();
 }
