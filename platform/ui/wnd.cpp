@@ -1156,24 +1156,24 @@ int wnd_kill_timer(int w, int id) {
 
 // ---- public: windows -----------------------------------------------------
 
-int wnd_create(const WndSpec& spec) {
+int wnd_create(const WndSpec& want) {
     if (!ensure()) return WND_EINIT;
     State& s = st();
-    if (spec.owner && !win(spec.owner)) return WND_EBADWND;
+    if (want.owner && !win(want.owner)) return WND_EBADWND;
     if (s.wins.size() >= 250) return WND_EFULL;
     Win w;
     w.h = s.next_handle++;
-    w.owner = spec.owner;
-    w.style = spec.style;
-    w.rect = spec.rect;
+    w.owner = want.owner;
+    w.style = want.style;
+    w.rect = want.rect;
     w.rect.rows = std::max(w.rect.rows, 1);
     w.rect.cols = std::max(w.rect.cols, 1);
-    w.caption = std::string(spec.caption);
-    w.visible = !(spec.style & WND_WS_HIDDEN);
-    w.user = spec.user;
+    w.caption = std::string(want.caption);
+    w.visible = !(want.style & WND_WS_HIDDEN);
+    w.user = want.user;
     place(w);
-    if ((spec.style & WND_WS_MODAL) && spec.owner) {
-        win(spec.owner)->modal_kids++;
+    if ((want.style & WND_WS_MODAL) && want.owner) {
+        win(want.owner)->modal_kids++;
         w.disabled_owner = true;
     }
     s.wins.push_back(std::move(w));
@@ -1801,13 +1801,13 @@ int drawn_msgbox(std::string_view text, std::string_view caption, int kind) {
     int rows = int(lines.size()) + 2, cols = cw;
     wnd_outer_size(WND_WS_BORDER, false, &rows, &cols);
     s.quiet++;
-    WndSpec spec;
-    spec.owner = active_window();
-    spec.style = WND_WS_BORDER | WND_WS_MODAL | WND_WS_CENTRE;
-    spec.rect.rows = rows;
-    spec.rect.cols = std::min(cols, s.cols);
-    spec.caption = caption;
-    int h = wnd_create(spec);
+    WndSpec want;
+    want.owner = active_window();
+    want.style = WND_WS_BORDER | WND_WS_MODAL | WND_WS_CENTRE;
+    want.rect.rows = rows;
+    want.rect.cols = std::min(cols, s.cols);
+    want.caption = caption;
+    int h = wnd_create(want);
     if (h <= 0) {
         s.quiet--;
         return kind == WND_MB_YESNO ? WND_ID_YES : WND_ID_OK;

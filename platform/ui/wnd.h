@@ -203,7 +203,7 @@ struct WndSpec {
 };
 
 // A new window on top of the others; returns its handle (> 0) or a status.
-int wnd_create(const WndSpec& spec);
+int wnd_create(const WndSpec& want);
 // Destroys the window with its controls, its timers and the windows it owns;
 // a modal window re-enables its owner, which comes to the top.
 int wnd_destroy(int w);
@@ -270,7 +270,7 @@ struct WndCtlSpec {
     int limit = 0;  // edit: most characters (0: no limit)
 };
 
-int wnd_ctl_create(int w, const WndCtlSpec& spec);
+int wnd_ctl_create(int w, const WndCtlSpec& want);
 int wnd_ctl_destroy(int w, int id);
 bool wnd_ctl_exists(int w, int id);
 int wnd_ctl_kind(int w, int id);  // 0 when none

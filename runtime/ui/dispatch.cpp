@@ -312,8 +312,8 @@ void sw_release(int sw) {
     if (g_cur_sw == sw) g_cur_sw = g_cur_screen = -1;
 }
 
-int sw_open(const WinSpec& spec, ScreenHandler handler, FollowHandler follow, int keymap) {
-    WinSpec ws = spec;
+int sw_open(const WinSpec& want, ScreenHandler handler, FollowHandler follow, int keymap) {
+    WinSpec ws = want;
     ws.proc = ui::screen_proc;
     ws.ctx = nullptr;
     int w = wm_create(ws);

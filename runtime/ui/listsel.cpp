@@ -173,9 +173,9 @@ int select_items(StrRef caption, const std::vector<std::string>& all, bool butto
 
 }  // namespace ui
 
-int select_run(const SelectSpec& spec, IER* st) {
-    std::vector<std::string> items = ui::split_items(spec.items, kSelectItemsMax);
-    return ui::select_items(spec.caption, items, spec.buttons, spec.at_focus, st);
+int select_run(const SelectSpec& want, IER* st) {
+    std::vector<std::string> items = ui::split_items(want.items, kSelectItemsMax);
+    return ui::select_items(want.caption, items, want.buttons, want.at_focus, st);
 }
 
 int popup_run(StrRef list, int row, int col) {

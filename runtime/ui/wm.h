@@ -120,7 +120,7 @@ struct WinSpec {
 };
 // Creates a top-level window and pushes it on the stack (a 33rd window is
 // made but not tracked). Returns the handle, or 0 with 179 recorded.
-int wm_create(const WinSpec& spec);
+int wm_create(const WinSpec& want);
 // Destroys a window (and those it owns) and pops it; with the stack empty
 // the program's quit is signalled.
 IER wm_destroy(int w);
@@ -246,7 +246,7 @@ ScreenWindow* sw_get(int sw);         // nullptr for a free or missing one
 int sw_of_window(int w);              // -1 when none
 void sw_release(int sw);
 // A window of a kind with a screen window over it (tests, simple windows).
-int sw_open(const WinSpec& spec, ScreenHandler handler, FollowHandler follow = nullptr, int keymap = 0);
+int sw_open(const WinSpec& want, ScreenHandler handler, FollowHandler follow = nullptr, int keymap = 0);
 
 // The current screen and screen window; making a window current selects its
 // screen and copies the key map into _KEYMAP.
@@ -304,7 +304,7 @@ struct SelectSpec {
     bool buttons = false; // a grid of buttons instead of a list box
     bool at_focus = false;
 };
-int select_run(const SelectSpec& spec, IER* st = nullptr);
+int select_run(const SelectSpec& want, IER* st = nullptr);
 // A popup menu at a screen cell (row < 0: at the cursor) ending on the row
 // above it; the 1-based choice, 0 for none.
 int popup_run(StrRef items, int row = -1, int col = -1);

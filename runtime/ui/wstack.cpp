@@ -176,8 +176,8 @@ void ws_show_top() {
 
 bool wm_quit_posted() { return g_quit; }
 
-int wm_create(const WinSpec& spec) {
-    if (spec.kind < 0 || spec.kind >= wkind::Count) {
+int wm_create(const WinSpec& want) {
+    if (want.kind < 0 || want.kind >= wkind::Count) {
         err_raise(ier::WindowsControlError, mod::Screens, "window kind");
         return 0;
     }
@@ -186,35 +186,35 @@ int wm_create(const WinSpec& spec) {
         return 0;
     }
     forget_gone();
-    const KindStyle& ks = kKinds[spec.kind];
-    int owner = spec.owner < 0 ? ws_top() : spec.owner;
+    const KindStyle& ks = kKinds[want.kind];
+    int owner = want.owner < 0 ? ws_top() : want.owner;
     if (owner && !wnd_exists(owner)) owner = 0;
     WndSpec ws;
     ws.owner = owner;
-    ws.caption = spec.caption;
+    ws.caption = want.caption;
     if (ks.maximized) {
         ws.style = WND_WS_MAXIMIZE;
     } else {
         ws.style = WND_WS_BORDER;
         if (ks.modal && owner) ws.style |= WND_WS_MODAL;
     }
-    if (spec.hidden) ws.style |= WND_WS_HIDDEN;
+    if (want.hidden) ws.style |= WND_WS_HIDDEN;
     // The frame around the client area, cut to the screen: what does not
     // fit is scrolled to (the extent keeps the whole content).
-    int rows = std::max(1, spec.rows), cols = std::max(1, spec.cols);
+    int rows = std::max(1, want.rows), cols = std::max(1, want.cols);
     int orows = rows, ocols = cols;
-    if (!ks.maximized) wnd_outer_size(ws.style, spec.menu, &orows, &ocols);
+    if (!ks.maximized) wnd_outer_size(ws.style, want.menu, &orows, &ocols);
     int srows, scols;
     wnd_screen_size(&srows, &scols);
     bool cut = orows > srows || ocols > scols;
     orows = std::min(orows, srows);
     ocols = std::min(ocols, scols);
-    if (spec.row < 0 || spec.col < 0) {
+    if (want.row < 0 || want.col < 0) {
         ws.rect.row = std::max(0, (srows - orows) / 2);
         ws.rect.col = std::max(0, (scols - ocols) / 2);
     } else {
-        ws.rect.row = spec.row;
-        ws.rect.col = spec.col;
+        ws.rect.row = want.row;
+        ws.rect.col = want.col;
     }
     ws.rect.rows = orows;
     ws.rect.cols = ocols;
@@ -224,8 +224,8 @@ int wm_create(const WinSpec& spec) {
         return 0;
     }
     if (cut) wnd_set_extent(w, rows, cols);
-    if (spec.proc) g_procs.push_back(Proc{w, spec.proc, spec.ctx});
-    ws_push(w, spec.kind);  // a 33rd window lives on untracked
+    if (want.proc) g_procs.push_back(Proc{w, want.proc, want.ctx});
+    ws_push(w, want.kind);  // a 33rd window lives on untracked
     return w;
 }
 

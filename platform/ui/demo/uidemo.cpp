@@ -52,12 +52,12 @@ int main() {
         std::fprintf(stderr, "uidemo: %s\n", wnd_error());
         return 1;
     }
-    WndSpec spec;
-    spec.style = WND_WS_BORDER | WND_WS_CENTRE;
-    spec.rect.rows = 12;
-    spec.rect.cols = 50;
-    spec.caption = "uidemo";
-    int w = wnd_create(spec);
+    WndSpec want;
+    want.style = WND_WS_BORDER | WND_WS_CENTRE;
+    want.rect.rows = 12;
+    want.rect.cols = 50;
+    want.caption = "uidemo";
+    int w = wnd_create(want);
     struct {
         int kind, id, row, col, cols, limit;
         const char* text;
