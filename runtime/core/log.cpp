@@ -36,6 +36,10 @@ void log_set_file(StrRef name) {
 
 IER log_text(StrRef text, unsigned bits) {
     if (!(static_cast<unsigned>(static_cast<uint16_t>(sysv_get(sysv::TRACE))) & bits)) return 0;
+    return log_line(text);
+}
+
+IER log_line(StrRef text) {
     ScratchMark m = scr_mark();
     // A set name is used in place, so that a line can be written even when
     // the scratch area is full.

@@ -18,6 +18,8 @@ void log_set_file(StrRef name);
 // that cannot be written gives 164 with its name as detail.
 IER log_text(StrRef text, unsigned bits = logcat::General);
 IER log_text(std::string_view text, unsigned bits = logcat::General);
+// Appends the line whatever _TRACE says (logs a program keeps by itself).
+IER log_line(StrRef text);
 IER log_status(IER st, unsigned bits = logcat::General);  // "Error #<n>"
 
 // Appends an error-log entry (header with date, time and user, the text, a

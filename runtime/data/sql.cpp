@@ -845,6 +845,26 @@ void sql_release(int slot) {
     g_slot[slot].res = nullptr;
 }
 
+StrRef sql_encrypt_password(StrRef user, StrRef password) {
+    for (StrRef s : {user, password})
+        if (!sr_ok(s)) return s;
+    int cur = current_checked();
+    PGconn* c = cur >= 0 ? g_slot[cur].conn : nullptr;
+    if (!c) return sr_err(err_raise(ier::SQLERROR, mod::SQLEXEC, "no database connection"));
+    if (has_nul(user) || has_nul(password)) return sr_err(ier::BADINPUTDATA);
+    ScratchMark m = scr_mark();
+    const char* pw = scr_cstr(password);
+    const char* who = scr_cstr(user);
+    char* enc = PQencryptPasswordConn(c, pw, who, nullptr);
+    if (!enc) {
+        scr_release(m);
+        return sr_err(report(ier::SQLERROR, mod::SQLEXEC, sr_c(PQerrorMessage(c)), sr_empty()));
+    }
+    StrRef out = scr_copy(sr_c(enc));
+    PQfreemem(enc);
+    return scr_keep(m, out);
+}
+
 StrRef sql_quote(StrRef text) {
     if (!sr_ok(text)) return text;
     ScratchMark m = scr_mark();

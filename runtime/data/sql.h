@@ -121,6 +121,11 @@ void sql_release(int slot = -1);  // -1: the current slot
 StrRef sql_quote(StrRef text);
 // A name in double quotes, an inner double quote doubled.
 StrRef sql_quote_name(StrRef name);
+// The password of a login role as the server keeps it, computed here for
+// the current connection (its preferred method), so that a CREATE or ALTER
+// ROLE never carries the password itself. A new scratch string; 162 with
+// no connection or when the server's method is unknown.
+StrRef sql_encrypt_password(StrRef user, StrRef password);
 
 // The tables of schema public, by name, comma-separated ("" on failure).
 StrRef sql_table_list();
