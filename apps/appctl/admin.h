@@ -49,6 +49,10 @@ IER rights_set(std::string_view db, std::string_view subject, std::string_view l
 // Both lists without duplicates, a's order first.
 Names merge(const Names& a, const Names& b, std::string_view skip = {});
 
+// A text as an expression of the field-list language that gives the text
+// back unchanged, whatever quotes it holds (defaults of Accept fields).
+std::string expr_literal(std::string_view v);
+
 // ------------------------------------------------------------ SQL side
 
 // The administrator login of the session: host, user, password. Kept in

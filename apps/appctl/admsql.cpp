@@ -30,6 +30,7 @@ constexpr std::string_view kAdminHostFile = "sqladmprm.dat";
 constexpr std::string_view kDefaultDatabase = "postgres";
 constexpr std::string_view kEncodings[] = {"WIN1252", "UTF8"};
 constexpr std::string_view kNumericTypes = "NL123456789";
+constexpr int kAuxNoDictionary = 256;  // _AUXSTAT: the installation has no ??DICC.DAT
 
 std::string ident(std::string_view name) {
     ScratchMark m = scr_mark();
@@ -135,8 +136,6 @@ std::string admin_default_host() {
     std::string host = lines.empty() ? std::string() : trimmed(lines[0]);
     return host.empty() ? std::string("localhost") : host;
 }
-
-std::string expr_literal(std::string_view v);  // admui.cpp
 
 IER admin_connect(std::string_view db) {
     AdminLogin& a = admin_login();
@@ -455,6 +454,28 @@ IER company_build(std::string_view host, std::string_view db, std::string_view u
         if (st) break;
     }
     dict_clear();
+    if (!dictionaries && !st && (sysv_get(sysv::AUXSTAT) & kAuxNoDictionary)) {
+        // No dictionary in this installation: the tables of an existing
+        // database give the structures.
+        ScratchMark mm = scr_mark();
+        std::string fields(sv(fmt(msg(91), {sr(expr_literal(host)), sr("''"), sr(expr_literal(user)), sr("''")})));
+        scr_release(mm);
+        Names v;
+        st = dialogs().accept(msg_text(1001), fields, &v);
+        if (st) return st;
+        v.resize(4);
+        mm = scr_mark();
+        st = sql_connect(sr(trimmed(v[0])), sr(trimmed(v[1])), sr(trimmed(v[2])), sr(v[3]),
+                         sqlopt::Tables | sqlopt::Columns | sqlopt::KindNone);
+        scr_release(mm);
+        if (st) return st;
+        sql_disconnect();
+        int w = 0;
+        st = build_from_dictionary(host, db, user, password, std::string(), &done, &w);
+        *warnings += w;
+        dict_clear();
+        return st;
+    }
     if (!dictionaries) return err_raise(ier::INTERNALERROR, mod::DataFile, "no data dictionary ??DICC.DAT");
     if (st) return st;
     return warned ? IER(ier::UndefWarning) : IER(0);

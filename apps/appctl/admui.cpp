@@ -104,7 +104,7 @@ void show_status(IER st) {
 IER no_accept(std::string_view, std::string_view, Names*) { return ier::UserCanceled; }
 
 // The Accept window of the screens layer.
-IER accept_window(std::string_view caption, std::string_view fields, Names* values) {
+IER screen_accept(std::string_view caption, std::string_view fields, Names* values) {
     (void)caption, (void)fields, (void)values;
     return ier::UserCanceled;  // wired to the Accept window when it lands
 }
@@ -181,7 +181,7 @@ std::string g_company;  // the selected company (this session only)
 
 void install_dialogs() {
     Dialogs& d = dialogs();
-    d.accept = accept_window;
+    d.accept = screen_accept;
     d.select = wm_select;
     d.show = box_show;
     d.ask = box_ask;
@@ -378,6 +378,8 @@ IER company_new() {
     st = sql_connect(sr(v[0]), sr(v[1]), sr(v[2]), sr(v[3]), sqlopt::KindNone);
     scr_release(m);
     if (st) return st;
+    // The groups the rights go to, should the server lack them.
+    role_create_groups();
     Names g = groups();
     for (const std::string& t : server_tables()) {
         if (!users.empty()) {
@@ -486,11 +488,14 @@ IER permissions(std::string_view db, std::string_view subject) {
 
 namespace {
 
+// A dictionary in the document folder, else in the applications folder,
+// which then becomes the document folder.
 bool dictionary_present() {
     for (int kind : {folder::Docs, folder::RunPath}) {
         ScratchMark m = scr_mark();
         StrRef f = env_folder(kind);
         bool found = f.n && sr_ok(file_find(path_join(f, sr("??DICC.DAT"))));
+        if (found && kind == folder::RunPath) env_set(env::DataPath, f);
         scr_release(m);
         if (found) return true;
     }

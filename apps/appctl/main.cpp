@@ -1,4 +1,6 @@
 // appctl: users, companies, roles and rights of an installation.
+#include <cstdio>
+
 #include "apps/appctl/admin.h"
 #include "runtime/core/blocks.h"
 #include "runtime/core/cmdline.h"
@@ -6,6 +8,7 @@
 #include "runtime/core/file.h"
 #include "runtime/core/fmt.h"
 #include "runtime/core/log.h"
+#include "runtime/core/msg.h"
 #include "runtime/core/msgbox.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/startup.h"
@@ -23,6 +26,7 @@ namespace {
 // Its files carry the prefix "AP"; it has no data dictionary of its own.
 constexpr std::string_view kAppCode = "APCTL:appctl";
 constexpr std::string_view kTitle = "Aplication Control";
+constexpr std::string_view kMessages = "1001 Copy Structure from this Database";
 
 rt::IER ap_hook(int phase) {
     if ((phase & 15) == 2 && (static_cast<uint16_t>(rt::sysv_get(rt::sysv::TRACE)) & 0x100)) {
@@ -73,8 +77,13 @@ int main(int argc, char** argv) {
     rq.appcode = rt::sr(kAppCode);
     rq.description = rt::sr(kTitle);
     rq.hook = ap_hook;
+    rt::msg_set_app_block(kMessages);
     rt::IER st = rt::runtime_start(rq);
     if (st == 0) {
+        rt::FontSetting font;
+        font.height = 24, font.width = 12, font.weight = 400;
+        std::snprintf(font.face, sizeof font.face, "%s", "Lucida Console");
+        rt::font_push(font);
         st = run_appctl();
         if (st >= rt::ier::UserCanceled && st != rt::ier::UserCanceled) rt::status_box(st);
     }

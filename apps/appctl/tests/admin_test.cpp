@@ -16,6 +16,8 @@
 #include "apps/appctl/admin.h"
 #include "runtime/core/env.h"
 #include "runtime/core/log.h"
+#include "runtime/core/msg.h"
+#include "runtime/expr/eval.h"
 #include "runtime/core/status.h"
 #include "runtime/core/sysvar.h"
 #include "runtime/data/dict.h"
@@ -184,6 +186,14 @@ protected:
         script_.answers.push_back({host_, db, super_, "unused on the socket"});
         return company_new();
     }
+    // The installation without a dictionary: the structure from database from.
+    IER company_new_from(const std::string& db, const std::string& from) {
+        rt::sysv_set(rt::sysv::AUXSTAT, static_cast<int16_t>(rt::sysv_get(rt::sysv::AUXSTAT) | 256));
+        rt::msg_set_app_block("1001 Copy Structure from this Database");
+        script_.answers.push_back({host_, db, super_, "pw"});
+        script_.answers.push_back({host_, from, super_, ""});
+        return company_new();
+    }
     // What a role may do on a table: "W", "R" or "N".
     std::string right(const std::string& db, const std::string& role, const std::string& table) {
         std::string q = "SELECT has_table_privilege('" + role + "', '\"" + table + "\"', 'INSERT')::text || ',' || "
@@ -227,6 +237,14 @@ TEST(AppctlNames, ColumnTypes) {
 }
 
 // The shared data folder is "..\data" from the document folder.
+class AppctlText : public rt::test::RtTest {};
+
+TEST_F(AppctlText, DefaultsGiveTheirTextBack) {
+    rt::ex_install();
+    for (std::string v : {"plain", "", "O'Brien", "say \"hi\"", "both ' and \"", "'", "''\"\"'", "a,b:c;d"})
+        EXPECT_EQ(str(rt::ex_text(rt::sr(expr_literal(v)))), v) << expr_literal(v);
+}
+
 class AppctlFiles : public rt::test::RtTest {
 protected:
     rt::test::TempDir root_;
@@ -412,6 +430,18 @@ TEST_F(Appctl, CompanyFromTheDictionary) {
     for (const std::string& s : script_.shown) reported = reported || s == db + ":Data Already exist";
     EXPECT_TRUE(reported) << testing::PrintToString(script_.shown);
     EXPECT_EQ(list_read(companies_file()), Names{db});
+}
+
+TEST_F(Appctl, WithoutADictionaryTheStructureComesFromADatabase) {
+    for (const char* f : {"TSDICC.DAT", "TSREL.DAT", "TSDICC.SQL", "QVDICC.DAT"}) fs::remove(fs::path(docs_) / f);
+    std::string from = database("from"), db = database("copy");
+    ASSERT_EQ(direct("postgres", "CREATE DATABASE \"" + from + "\""), "");
+    ASSERT_EQ(direct(from, "CREATE TABLE items (\"CODE\" character(6), \"PRICE\" numeric(10,2))"), "");
+    EXPECT_EQ(company_new_from(db, from), 0) << str(rt::err_detail_get());
+    EXPECT_EQ(direct(db, "SELECT string_agg(attname || ' ' || format_type(atttypid, atttypmod), ',' ORDER BY attnum) "
+                         "FROM pg_attribute WHERE attrelid='items'::regclass AND attnum > 0"),
+              "CODE character(6),PRICE numeric(10,2)");
+    EXPECT_EQ(script_.asked[1].caption, "Copy Structure from this Database");
 }
 
 TEST_F(Appctl, CompanyNeedsEveryValue) {
