@@ -658,7 +658,8 @@ IER screen_recompute(int screen, int flags, StrRef fields) {
         if (st) {
             ScratchMark m = scr_mark();
             err_detail_clear();
-            msg_box(fmt(msg(17), {n, sr(expr)}), sr_empty(), box::Warning);
+            std::string num = std::to_string(n);
+            msg_box(fmt(msg(17), {sr(num), sr(expr)}), sr_empty(), box::Warning);
             scr_release(m);
             continue;  // the field keeps its value
         }
@@ -721,9 +722,10 @@ IER screen_scrback_save(int screen, StrRef command) {
     ScratchMark m = scr_mark();
     int idx[1] = {0};
     IER st = var_array_write(sr(a), idx, 1, Value::of_text(sr(L->values)));
-    if (st == ier::DATAOUTBOUND) {
+    if (st) {  // no such array yet: one element as long as the buffer
         int size[1] = {1};
-        st = var_array_make(sr(a), size, 1, Value::of_text(sr_empty()));
+        std::string blank(L->values.size(), ' ');
+        st = var_array_make(sr(a), size, 1, Value::of_text(sr(blank)));
         if (!st) st = var_array_write(sr(a), idx, 1, Value::of_text(sr(L->values)));
     }
     scr_release(m);
