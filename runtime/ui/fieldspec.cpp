@@ -163,7 +163,7 @@ std::string_view fs_trailing_op(std::string_view p) {
     return {};
 }
 
-int fieldspec_parse(std::string_view list, FieldSpec* out) {
+int fs_parse(std::string_view list, FieldSpec* out) {
     *out = FieldSpec{};
     if (list.size() > size_t(kFieldSpecTextMax)) return 146;
     std::string text(list);

@@ -39,7 +39,7 @@ struct FieldSpec {
 
 // Parses a list. 0; 163 for an empty list, an item without parts or more
 // items than kScreenFieldsMax; 146 for a text beyond kFieldSpecTextMax.
-int fieldspec_parse(std::string_view list, FieldSpec* out);
+int fs_parse(std::string_view list, FieldSpec* out);
 
 // Splits at sep outside quotes and outside (), [] and {} (kept as written).
 std::vector<std::string> fs_split(std::string_view text, char sep);

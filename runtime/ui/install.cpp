@@ -10,6 +10,7 @@
 #include "runtime/core/status.h"
 #include "runtime/core/str.h"
 #include "runtime/core/sysvar.h"
+#include "runtime/data/sql.h"
 #include "runtime/script/child.h"
 #include "runtime/script/proc.h"
 #include "runtime/script/programs.h"
@@ -91,10 +92,12 @@ void ui_install(int flags) {
     prog_register_runner(ptype::FontSet, fontset_run);
     ui::launcher_install();
     screens_install();
+    sql_dialog_install();
 }
 
 void ui_reset() {
     screens_reset();
+    sql_set_dialog(nullptr);
     ui::script_reset();
     ui::progress_reset();
     ui::dispatch_reset();

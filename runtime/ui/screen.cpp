@@ -85,7 +85,6 @@ std::string item_of(const std::string& list, int n) {
     return n >= 1 && n <= int(items.size()) ? trim(items[size_t(n - 1)]) : std::string();
 }
 
-bool numeric_type(char t) { return t == 'N' || (t >= '1' && t <= '9'); }
 
 // A value as the field's type keeps it.
 std::string convert(const ScreenField& f, std::string_view text) {
@@ -225,7 +224,9 @@ IER check_alarm(int screen, int n, bool report) {
     g_active = keep;
     if (r == 1) return 0;
     IER st = r == 0 ? IER(ier::BadUserData) : r;
-    err_detail(st, sr(cond));
+    // The text of this status is its detail: the status named, then the
+    // condition that failed.
+    err_detail(st, std::string(status_name(st)) + ": " + cond);
     if (report) {
         status_box(st);
         err_detail_clear();
@@ -326,7 +327,7 @@ IER screen_build(StrRef list, int flags, int* screen) {
     *screen = -1;
     if (!sr_ok(list)) return sr_status(list);
     FieldSpec fs;
-    int pst = fieldspec_parse(sv(list), &fs);
+    int pst = fs_parse(sv(list), &fs);
     if (pst) return err_raise(static_cast<IER>(pst), mod::Screens, sv(list));
     if (!hk_get(hook::FieldResolver)) hk_register_as(ui::resolve_name, hook::FieldResolver);
     Screen rec{};

@@ -88,4 +88,10 @@ std::string accept_last_values();
 void screens_install();
 void screens_reset();
 
+// The connection dialog of the SQL layer (layout 91, 92 or 93; defaults a
+// connection text): 0 with the connection text entered, else the status
+// the window was left with. ui_install puts it into the SQL layer.
+IER sql_accept_dialog(int layout, StrRef defaults, StrRef* entered);
+void sql_dialog_install();
+
 }  // namespace rt

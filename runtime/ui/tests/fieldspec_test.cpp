@@ -48,7 +48,7 @@ TEST(FieldSpecParse, ItemsAndParts) {
     for (const ItemCase& c : cases) {
         SCOPED_TRACE(c.list);
         FieldSpec fs;
-        ASSERT_EQ(fieldspec_parse(c.list, &fs), 0);
+        ASSERT_EQ(fs_parse(c.list, &fs), 0);
         ASSERT_LT(c.item, int(fs.items.size()));
         const FieldItem& it = fs.items[size_t(c.item)];
         EXPECT_EQ(it.parts, c.parts);
@@ -75,7 +75,7 @@ TEST(FieldSpecParse, SemicolonsOnlyWhenNoColonAndAtLeastTwo) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.list);
         FieldSpec fs;
-        ASSERT_EQ(fieldspec_parse(c.list, &fs), 0);
+        ASSERT_EQ(fs_parse(c.list, &fs), 0);
         EXPECT_EQ(fs.items[0].parts, c.parts);
     }
 }
@@ -95,7 +95,7 @@ TEST(FieldSpecParse, PositionsFromBracesAndRowCol) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.list);
         FieldSpec fs;
-        ASSERT_EQ(fieldspec_parse(c.list, &fs), 0);
+        ASSERT_EQ(fs_parse(c.list, &fs), 0);
         const FieldItem& it = fs.items[0];
         EXPECT_EQ(it.brace_row, c.brace_row);
         EXPECT_EQ(it.brace_col, c.brace_col);
@@ -108,7 +108,7 @@ TEST(FieldSpecParse, PositionsFromBracesAndRowCol) {
 
 TEST(FieldSpecParse, VariableTypes) {
     FieldSpec fs;
-    ASSERT_EQ(fieldspec_parse("'a':'V3':X$,'b':'v12'", &fs), 0);
+    ASSERT_EQ(fs_parse("'a':'V3':X$,'b':'v12'", &fs), 0);
     EXPECT_EQ(fs.items[0].type, 'V');
     EXPECT_EQ(fs.items[0].vnum, 3);
     EXPECT_EQ(fs.items[1].vnum, 12);
@@ -116,18 +116,18 @@ TEST(FieldSpecParse, VariableTypes) {
 
 TEST(FieldSpecParse, Refusals) {
     FieldSpec fs;
-    EXPECT_EQ(fieldspec_parse("", &fs), 163);
-    EXPECT_EQ(fieldspec_parse("   /FD$=X", &fs), 163);
-    EXPECT_EQ(fieldspec_parse("'a':'A1',,'b':'A1'", &fs), 163);
+    EXPECT_EQ(fs_parse("", &fs), 163);
+    EXPECT_EQ(fs_parse("   /FD$=X", &fs), 163);
+    EXPECT_EQ(fs_parse("'a':'A1',,'b':'A1'", &fs), 163);
     std::string many;
     for (int i = 0; i <= kScreenFieldsMax; i++) many += (i ? "," : "") + std::string("'a':'A1'");
-    EXPECT_EQ(fieldspec_parse(many, &fs), 163);
-    EXPECT_EQ(fieldspec_parse(std::string(size_t(kFieldSpecTextMax) + 1, 'a'), &fs), 146);
+    EXPECT_EQ(fs_parse(many, &fs), 163);
+    EXPECT_EQ(fs_parse(std::string(size_t(kFieldSpecTextMax) + 1, 'a'), &fs), 146);
 }
 
 TEST(FieldSpecOptions, BlockAndValues) {
     FieldSpec fs;
-    ASSERT_EQ(fieldspec_parse("'Kgs:':'26':,'Tot:':'26' /ASSIGN$=\"0,_SCRF1#+_SCRF2#\":_SCRF1#$=\"_SCRF2#,_SCRF1#\""
+    ASSERT_EQ(fs_parse("'Kgs:':'26':,'Tot:':'26' /ASSIGN$=\"0,_SCRF1#+_SCRF2#\":_SCRF1#$=\"_SCRF2#,_SCRF1#\""
                               ":NOEDIT$=\"_SCRF2#\":WRITE$=\"_clc#=_SCRF2#\"",
                               &fs),
               0);
