@@ -1,6 +1,7 @@
 // The screen-field language, read without touching the runtime's stores.
 #include "runtime/ui/fieldspec.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 
@@ -283,26 +284,26 @@ std::vector<FsOption> fs_options(std::string_view b) {
 }
 
 bool fs_option(std::string_view block, std::string_view name, std::string* value) {
-    bool found = false;
     for (const FsOption& o : fs_options(block))
         if (ieq(o.name, name)) {
             if (value) *value = o.value;
-            found = true;  // the last one given wins
+            return true;  // the first one given holds, as for every named option
         }
-    return found;
+    return false;
 }
 
 std::string fs_option_set(std::string_view block, std::string_view name, std::string_view value) {
-    std::string out;
-    for (const FsOption& o : fs_options(block)) {
-        if (ieq(o.name, name)) continue;
-        if (!out.empty()) out += ':';
-        char q = o.value.find('"') == std::string::npos ? '"' : '\'';
-        out += o.name + "=" + q + o.value + q;
+    // The new option goes first, where nothing before it can swallow it (an
+    // unterminated quote further on); a value holding both quotes loses its
+    // double ones.
+    std::string v(value);
+    char q = '"';
+    if (v.find('"') != std::string::npos) {
+        if (v.find('\'') == std::string::npos) q = '\'';
+        else v.erase(std::remove(v.begin(), v.end(), '"'), v.end());
     }
-    if (!out.empty()) out += ':';
-    char q = value.find('"') == std::string_view::npos ? '"' : '\'';
-    out += std::string(name) + "=" + q + std::string(value) + q;
+    std::string out = std::string(name) + "=" + q + v + q;
+    if (!block.empty()) out += ":" + std::string(block);
     return out;
 }
 

@@ -54,10 +54,11 @@ struct FsOption {
     std::string name, value;
 };
 std::vector<FsOption> fs_options(std::string_view block);
-// The value of NAME; false when the block does not hold it.
+// The value of NAME (its first occurrence); false when the block does not
+// hold it.
 bool fs_option(std::string_view block, std::string_view name, std::string* value);
-// The block with NAME set to value (written NAME="value"), replacing an
-// earlier one.
+// The block with NAME set to value (written NAME="value" in front, where it
+// holds over any later one).
 std::string fs_option_set(std::string_view block, std::string_view name, std::string_view value);
 
 // The comparison operators a bound part may end with, longest first.

@@ -611,3 +611,50 @@ TEST_F(AcceptTest, ConnectionDialogRecordedAndReplayedWithoutPassword) {
 
 }  // namespace
 }  // namespace rt
+
+namespace rt {
+namespace {
+
+TEST_F(AcceptTest, LogicalFieldAsCheckBox) {
+    struct Case {
+        int auxstat;
+        const char* keys;
+        const char* value;
+    } cases[] = {
+        {16, "\" \" Enter", "Y"},    // Space toggles the box
+        {16, "Enter", ""},
+        {0, "\"y\" Enter", "Y"},    // without bit 16 an edit box
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.keys);
+        sysv_set(sysv::AUXSTAT, static_cast<int16_t>(c.auxstat));
+        AcceptResult r = accept(std::string("chk ") + c.keys + std::to_string(c.auxstat), "'Paid:':'L1':PAID$", c.keys);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(text("PAID$"), c.value);
+    }
+    sysv_set(sysv::AUXSTAT, 0);
+}
+
+TEST_F(AcceptTest, ReturnedValueFillsTheFieldThatGetsTheFocus) {
+    ASSERT_EQ(st_push(grp::StkWinResults, sr("'from below':_SCRF2$")), 0);
+    AcceptResult r = accept("ret", "'a':'A12':A$,'b':'A12':B$ /ASSIGN$=\",_SCRF1$+'!'\"", "Enter Enter");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(text("A$"), "from below");
+    EXPECT_EQ(text("B$"), "from below!");
+    EXPECT_EQ(st_count(grp::StkWinResults), 0);
+}
+
+TEST_F(AcceptTest, RecallTakesTheRememberedValue) {
+    int sc = -1;
+    ASSERT_EQ(screen_build(sr("'a':'A3','b':'A2'"), 0, &sc), 0);
+    int size[1] = {1};
+    ASSERT_EQ(var_array_make(sr("KEEP$("), size, 1, Value::of_text(sr("abcde"))), 0);
+    ASSERT_EQ(screen_scrback_load(sc, sr("SCRBACK:KEEP$")), 0);
+    ASSERT_EQ(screen_store(sc, stf::Edit | stf::Recall, 2, sr("zz")), 0);
+    EXPECT_EQ(str(screen_value(sc, 2)), "de");
+    // an ON_CONFIRM$ of another form does nothing
+    EXPECT_EQ(screen_scrback_save(sc, sr("OTHER:KEEP$")), 0);
+}
+
+}  // namespace
+}  // namespace rt

@@ -163,7 +163,7 @@ TEST(FieldSpecOptions, SeparatorsAndQuotes) {
         {"A$=1:B$=2", "B$", "2"},
         {"A$='x y:z/w&v':B$=2", "A$", "x y:z/w&v"},
         {"A$=\"it's\"", "A$", "it's"},
-        {"A$=1:A$=2", "A$", "2"},
+        {"A$=1:A$=2", "A$", "1"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.block);
