@@ -124,6 +124,19 @@ std::string convert(const ScreenField& f, std::string_view text) {
     }
 }
 
+}  // namespace
+
+Num number_of(const std::string& v) {
+    ScratchMark m = scr_mark();
+    Num x = 0;
+    StrRef in = ft_input_number(sr(v));
+    if (sr_ok(in) && in.n) num_parse(in, num_precis(), &x);
+    scr_release(m);
+    return x;
+}
+
+namespace {
+
 IER eval_text(const std::string& expr, std::string* out) {
     ScratchMark m = scr_mark();
     Value v;
@@ -313,6 +326,15 @@ std::string prompt_text(const FieldItem& it) {
     return out;
 }
 
+// A variable name (an array element included) as part 3 may give it.
+bool valid_name(const std::string& n) {
+    unsigned char c0 = static_cast<unsigned char>(n[0]);
+    if (!(std::isalpha(c0) || n[0] == '_')) return false;
+    for (char c : n)
+        if (c == ' ' || c == '\'' || c == '"' || c == '@' || c == ';' || c == '=') return false;
+    return var_type(sr(n)) != VarType::Invalid;
+}
+
 // The width of an edit box in cells: half a cell less for every ten
 // characters beyond the first ten.
 int edit_cells(int len) {
@@ -376,6 +398,9 @@ IER screen_build(StrRef list, int flags, int* screen) {
                 scr_release(mm);
                 if (!word.empty()) it.prompt += ":" + word;
             }
+        } else if (!it.bind.empty() && !it.file_field && !valid_name(it.bind)) {
+            st = err_raise(ier::BADINPUTDATA, mod::Screens, it.text);
+            break;
         } else if (it.type == 'V') {
             if (sysv_get(sysv::COMPAT) & ui::kCompatNoVTypes) {
                 f.type = 'A';
@@ -603,6 +628,16 @@ IER screen_store(int screen, int flags, int n, StrRef text) {
     std::string padded = v;
     padded.resize(size_t(f.maxc), ' ');
     L->values.replace(size_t(f.voff), size_t(f.maxc), padded);
+    if ((flags & stf::Record) && (f.flags & sff::FileBound) && f.item.op.empty()) {
+        // Into the record buffer through the field reference, the value
+        // written as a literal so that it can never be read as code.
+        ScratchMark m = scr_mark();
+        StrRef lit = ft_is_numeric(f.type) && f.type != 'L' ? num_plain(ui::number_of(v), num_precis()) : str_quote(sr(v));
+        if (!sr_ok(lit)) lit = str_quote(sr(v), '"');
+        IER rs = sr_ok(lit) ? ex_effect(str_concat(str_concat(sr(f.item.bind), sr("=")), lit)) : IER(ier::BADINPUTDATA);
+        scr_release(m);
+        if (rs >= 128) return rs;
+    }
     if (!(flags & (stf::Perform | stf::Update))) return 0;
     // A chain of fields that update each other ends at a fixed depth, so
     // that two fields naming each other cannot loop for ever.

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/expr/value.h"
 #include "runtime/ui/fieldspec.h"
 #include "runtime/ui/screen.h"
 #include "runtime/ui/wm.h"
@@ -56,6 +57,8 @@ IER check_alarm(int screen, int n, bool report);
 // Text quoted for a values list: '...' or "..." when it holds '.
 std::string quote_value(std::string_view v);
 void screens_layout_reset();
+// A field's text as a number (0 when it holds none).
+Num number_of(const std::string& v);
 // The value of field n without trailing blanks.
 std::string rtrim_value(const ScreenLayout& L, int n);
 // The line a confirm records: every value quoted, passwords left empty.

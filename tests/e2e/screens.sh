@@ -56,9 +56,11 @@ else echo "ok   replay"; fi
 # 3. A password is recorded as an empty value and asked for on replay; the
 #    window that asks shows the password field alone.
 fresh password
-run '"ann" Enter "s3cret!" Enter' "$rtcli" run /OUTPUT:answers.txt login.prc
+run '"ann" Enter "s3cret!" Dump Enter' "$rtcli" run /OUTPUT:answers.txt login.prc
 if [ $rc != 0 ] || [ "$out" != "user=ann password=s3cret!" ]; then fail "exit $rc, output '$out'"
 elif grep -q "s3cret" "$dir/answers.txt"; then fail "the password is in the answer file"
+elif grep -q "s3cret" "$dir/screen.txt" || ! grep -q "Password:\*\*\*\*\*\*\*" "$dir/screen.txt"; then
+  fail "the password is shown"; cat "$dir/screen.txt"
 elif [ "$(lines "$dir/answers.txt")" != "'ann',''" ]; then fail "answers: $(cat -A "$dir/answers.txt")"
 else
   run 'Dump "again" Enter' "$rtcli" run /INPUT:answers.txt login.prc

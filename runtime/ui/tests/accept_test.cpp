@@ -658,3 +658,64 @@ TEST_F(AcceptTest, RecallTakesTheRememberedValue) {
 
 }  // namespace
 }  // namespace rt
+
+namespace rt {
+namespace {
+
+TEST_F(AcceptTest, PerformAndUpdFields) {
+    ASSERT_EQ(var_assign(sr("HITS#"), Value::number(0)), 0);
+    AcceptResult r = accept("pu", "'a':'N5':A#,'b':'N5':B# /PERFORM$=\"HITS#=HITS#+1\":UPDFIELDS$=\"_SCRF2#\":ASSIGN$=\",_SCRF1#*2\"",
+                            "\"4\" Enter Enter");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(text("B#"), "8");
+    EXPECT_EQ(text("HITS#"), "1");  // once: the value changed once
+}
+
+TEST_F(AcceptTest, BoundPartMustBeAVariable) {
+    struct Case {
+        const char* list;
+        IER status;
+    } cases[] = {
+        {"'a':'A5':NAME$", 0},
+        {"'a':'A5':T$(2)", 0},
+        {"'a':'A5':1X$", ier::BADINPUTDATA},
+        {"'a':'A5':'quoted'", ier::BADINPUTDATA},
+        {"'a':'A5':A B", ier::BADINPUTDATA},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        int sc = -1;
+        EXPECT_EQ(screen_build(sr(c.list), 0, &sc), c.status);
+        err_detail_clear();
+    }
+}
+
+std::string g_written;
+IER fake_resolve(StrRef file, StrRef field, FieldRef* out) {
+    if (sv(file) != "1" || sv(field) != "NAME") return ier::FILEOUTBOUND;
+    *out = FieldRef{1, 1, 'A'};
+    return 0;
+}
+IER fake_read(const FieldRef&, StrRef* t) {
+    *t = scr_copy(sr(g_written));
+    return 0;
+}
+IER fake_write(const FieldRef&, StrRef t) {
+    g_written = str(t);
+    return 0;
+}
+
+TEST_F(AcceptTest, StoreIntoTheRecordBuffer) {
+    FieldPort port{fake_resolve, fake_read, fake_write, nullptr};
+    ex_set_field_port(&port);
+    int sc = -1;
+    ASSERT_EQ(screen_build(sr("'n':'A20':NAME{1}"), 0, &sc), 0);
+    for (const char* v : {"O'Hara", "x\"y", "a')+FN$X('"}) {
+        ASSERT_EQ(screen_store(sc, stf::Edit | stf::Record, 1, sr(v)), 0) << v;
+        EXPECT_EQ(g_written, v);
+    }
+    ex_set_field_port(nullptr);
+}
+
+}  // namespace
+}  // namespace rt
