@@ -71,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             check(screen_value(sc, i).n <= kFieldLengthMax);
             scr_release(fm);
         }
+        screen_release(sc);
     }
     scr_release(m);
     check(scr_mark() == m);

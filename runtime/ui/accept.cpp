@@ -368,10 +368,7 @@ AcceptResult accept_window(StrRef caption, StrRef list, int flags, AcceptCheck c
     } else {
         res.status = st >= 128 ? st : IER(ier::UserCanceled);
     }
-    if (ScreenLayout* L = ui::layout(sc)) {
-        Screen* s = screen_get(sc);
-        if (!s || s->use_count <= 0) L->live = false;
-    }
+    screen_release(sc);
     sysv_set(sysv::CUREDFLD, keep_field);
     ui::set_active_screen(keep_active);
     return res;

@@ -2,6 +2,7 @@
 // that show them, storing and recomputing values, moving between fields and
 // the default handling of a screen window's events.
 #include <algorithm>
+#include <deque>
 #include <cctype>
 #include <string>
 #include <vector>
@@ -38,7 +39,7 @@ constexpr int kCompatNoVTypes = 1024;  // _COMPAT: V<n> is no variable type
 constexpr int kAuxCheckBoxes = 16;     // _AUXSTAT: logical fields as check boxes
 constexpr int kOptionSetsMax = 16;
 
-std::vector<ScreenLayout> g_layouts;  // by screen index
+std::deque<ScreenLayout> g_layouts;  // by screen index; a deque keeps them in place while nested screens are built
 std::vector<std::string> g_option_sets;
 unsigned g_generation = 0;
 int g_active = -1;
@@ -353,7 +354,7 @@ IER screen_build(StrRef list, int flags, int* screen) {
     if (pst) return err_raise(static_cast<IER>(pst), mod::Screens, sv(list));
     if (!hk_get(hook::FieldResolver)) hk_register_as(ui::resolve_name, hook::FieldResolver);
     Screen rec{};
-    rec.use_count = 0;
+    rec.use_count = 1;  // held by its builder until screen_release
     rec.fields = static_cast<int16_t>(fs.items.size());
     int sc = screen_add(rec);
     if (sc < 0) return err_raise(ier::OUTOFMEMORY, mod::Screens, "screen");
@@ -430,7 +431,7 @@ IER screen_build(StrRef list, int flags, int* screen) {
     }
     if (st) {
         ui::g_active = keep_active;
-        L.live = false;
+        screen_release(sc);
         return st;
     }
     // FD$: given names, the rest named by their number and type.
@@ -543,6 +544,14 @@ IER screen_build(StrRef list, int flags, int* screen) {
     ui::g_active = sc;
     *screen = sc;
     return 0;
+}
+
+void screen_release(int screen) {
+    Screen* s = screen_get(screen);
+    if (!s) return;
+    if (s->use_count > 0) s->use_count--;
+    if (s->use_count <= 0)
+        if (ScreenLayout* L = ui::layout(screen)) L->live = false;
 }
 
 IER screen_draw(int screen, int w) {

@@ -31,6 +31,9 @@ constexpr int kRecomputeDepthMax = 16;  // chains of fields that update each oth
 // Builds a screen from a field list: parses it with its options, lays the
 // fields out and pushes it as the current screen. *screen gets its index.
 IER screen_build(StrRef list, int flags, int* screen);
+// The builder's hold on a screen: at the last release (windows hold it
+// too) its record is free for the next screen.
+void screen_release(int screen);
 // Draws the prompts of a screen into a window and ties the screen to it.
 IER screen_draw(int screen, int w);
 // ScreenSetWin: the controls of the screen's fields in the current screen

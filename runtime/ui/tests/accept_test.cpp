@@ -502,6 +502,7 @@ TEST_F(AcceptTest, AcceptRunProgram) {
 }
 
 TEST_F(AcceptTest, ScriptCommandsAcceptReadBounds) {
+    test::BoxRecorder boxes;
     int idx = -1;
     ASSERT_EQ(proc_load_text(sr("LOCATE 2,10\r\n"
                                 "ACCEPT \"'Name:':'A20':NAME$\"\r\n"
@@ -517,6 +518,8 @@ TEST_F(AcceptTest, ScriptCommandsAcceptReadBounds) {
     EXPECT_EQ(text("QTY#"), "3");
     EXPECT_EQ(text("CITY$"), "Oslo");
     EXPECT_EQ(st_count(grp::StkScreen), 0);
+    ASSERT_EQ(boxes.boxes.size(), 1u);  // the quantity 0 was refused once
+    EXPECT_NE(boxes.boxes[0].text.find("_SCRF2#>0"), std::string::npos);
     proc_unload(idx);
     // READ with nothing queued, ACCEPT without its text
     ASSERT_EQ(proc_load_text(sr("READ ''\r\n"), &idx), 0);
@@ -541,7 +544,6 @@ IER fake_chars(StrRef ref, int, StrRef* out) {
     *out = scr_copy(sr("Smith     "));
     return 0;
 }
-int fake_number(StrRef) { return 0; }
 
 TEST_F(AcceptTest, FileFieldItems) {
     RecordPort p = rec_port();
