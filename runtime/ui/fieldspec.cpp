@@ -93,8 +93,9 @@ void take_braces(std::string& prompt, int* row, int* col) {
     prompt = std::string(trim(p.substr(close + 1)));
 }
 
-void read_type(std::string_view t, FieldItem* it) {
-    t = trim(fs_unquote(trim(t)));
+void read_type(std::string_view raw, FieldItem* it) {
+    std::string unquoted = fs_unquote(trim(raw));
+    std::string_view t = trim(unquoted);
     if (t.empty()) return;
     char c = static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
     int n = 0;
