@@ -87,7 +87,18 @@ else
   else echo "ok   ledger"; fi
 fi
 
-# 5. Escape: status 122 ends the procedure before PRINT; nothing recorded.
+# 5. rtcli exec with option INPUT and no run string runs the file's lines as
+#    program commands, the answers included.
+fresh exec
+{ printf 'AcceptRun ORDER,1\r\n'; printf "'Jones','3'\r\n";
+  printf "ExpEval WRITE('shown.txt',-3,CUST\$+'|'+FN\$TRIM(QTY#))\r\n"; } > "$dir/replay.txt"
+run "" "$rtcli" exec /INPUT:replay.txt
+if [ $rc != 0 ] || [ "$(cat "$dir/shown.txt" 2>/dev/null)" != "Jones|3" ]; then
+  fail "exit $rc, shown '$(cat "$dir/shown.txt" 2>/dev/null)'"
+elif [ -e "$dir/screen.txt" ]; then fail "a window was shown"
+else echo "ok   exec"; fi
+
+# 6. Escape: status 122 ends the procedure before PRINT; nothing recorded.
 fresh escape
 run '"Smith" Enter Esc' "$rtcli" run /OUTPUT:answers.txt order.prc
 if [ $rc != 0 ] || [ -n "$out" ]; then fail "exit $rc, output '$out'"
