@@ -20,6 +20,7 @@
 #include "runtime/core/str.h"
 #include "runtime/core/strtab.h"
 #include "runtime/core/sysvar.h"
+#include "runtime/data/dict.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fixed.h"
 #include "runtime/expr/ftype.h"
@@ -375,17 +376,35 @@ IER screen_build(StrRef list, int flags, int* screen) {
         f.item = fs.items[size_t(i)];
         FieldItem& it = f.item;
         if (it.parts == 1) {
-            // A data-file field: its name as prompt, its width as length.
-            ScratchMark m = scr_mark();
-            StrRef chars{};
-            IER fst = rec_port().field_chars(sr(it.bind), 1, &chars);
-            if (fst) {
-                scr_release(m);
-                st = err_raise(fst, mod::Screens, "Field:" + it.text);
+            // A data-file field: prompt, type and width from the data
+            // dictionary; without one, the width of its characters in the
+            // record.
+            size_t open = it.bind.find('{');
+            if (open == std::string::npos || open == 0 || it.bind.back() != '}') {
+                st = err_raise(ier::BADINPUTDATA, mod::Screens, "Field:" + it.text);
                 break;
             }
-            f.type = 'A';
-            f.len = chars.n;
+            ScratchMark m = scr_mark();
+            std::string fpart = it.bind.substr(open + 1, it.bind.size() - open - 2);
+            int sno = 0, fno = 0;
+            FieldInfo fi;
+            if (dict_resolve(sr(fpart), sr(it.bind.substr(0, open)), &sno, &fno) == 0 && dict_field(sno, fno, &fi)) {
+                f.type = fi.type;
+                f.len = fi.width;
+                f.file = sno;
+                f.field = fno;
+            } else {
+                StrRef chars{};
+                IER fst = rec_port().field_chars(sr(it.bind), 1, &chars);
+                if (fst) {
+                    scr_release(m);
+                    st = err_raise(fst, mod::Screens, "Field:" + it.text);
+                    break;
+                }
+                f.type = 'A';
+                f.len = chars.n;
+            }
+            if (fpart.empty()) f.flags |= sff::CurrentFile;
             scr_release(m);
             it.prompt = it.bind.substr(0, it.bind.find('{'));
             it.prompt_literal = true;

@@ -18,6 +18,7 @@
 #include "runtime/core/status.h"
 #include "runtime/core/strtab.h"
 #include "runtime/core/sysvar.h"
+#include "runtime/data/dict.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fixed.h"
 #include "runtime/expr/fnlib.h"
@@ -717,6 +718,44 @@ TEST_F(AcceptTest, StoreIntoTheRecordBuffer) {
         EXPECT_EQ(g_written, v);
     }
     ex_set_field_port(nullptr);
+}
+
+}  // namespace
+}  // namespace rt
+
+namespace rt {
+namespace {
+
+TEST_F(AcceptTest, FileFieldItemsFromTheDictionary) {
+    ASSERT_EQ(dict_open(0, sr("CUST"), sr_empty()), 0);
+    ASSERT_EQ(dict_add_field(sr("NAME"), 20, 'A'), 0);
+    ASSERT_EQ(dict_add_field(sr("AMOUNT"), 10, 'N'), 0);
+    struct Case {
+        const char* list;
+        const char* prompt_name;
+        char type;
+        int width;
+    } cases[] = {
+        {"NAME{CUST}", "NAME", 'A', 20},
+        {"AMOUNT{CUST}>=", "AMOUNT", 'N', 10},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.list);
+        int sc = -1;
+        ASSERT_EQ(screen_build(sr(c.list), 0, &sc), 0);
+        EXPECT_EQ(screen_field_type(sc, 1), c.type);
+        int row, col, width;
+        screen_field_place(sc, 1, &row, &col, &width);
+        EXPECT_EQ(width, c.width);
+        screen_release(sc);
+    }
+    // the prompt carries the word of the operator
+    AcceptResult r = accept("dict", "AMOUNT{CUST}>=", "\"12.50\" Enter");
+    ASSERT_EQ(r.status, 0);
+    EXPECT_EQ(r.cond, "AMOUNT{CUST}>=12.5");
+    int sc = -1;
+    EXPECT_EQ(screen_build(sr("NOBRACES"), 0, &sc), ier::BADINPUTDATA);
+    err_detail_clear();
 }
 
 }  // namespace
