@@ -760,3 +760,85 @@ TEST_F(AcceptTest, FileFieldItemsFromTheDictionary) {
 
 }  // namespace
 }  // namespace rt
+
+namespace rt {
+namespace {
+
+TEST_F(AcceptTest, ParametersWithTheSectionPrefixFirst) {
+    ASSERT_EQ(sections_set(2, sr("INIT,LOAD")), 0);
+    int sc = -1;
+    ASSERT_EQ(screen_build(sr("'a':'A1','b':'A1' /FD$=\"P$,Q$\":LOAD.FD$=\"L1$,L2$\""), 0, &sc), 0);
+    EXPECT_EQ(str(screen_field_name(sc, 1)), "L1$");
+    screen_release(sc);
+    ASSERT_EQ(screen_build(sr("'a':'A1','b':'A1' /FD$=\"P$,Q$\""), 0, &sc), 0);
+    EXPECT_EQ(str(screen_field_name(sc, 1)), "P$");  // the bare name second
+    screen_release(sc);
+    // the option block wins over a variable of the same name
+    set_text("FD$", "V$,W$");
+    ASSERT_EQ(screen_build(sr("'a':'A1','b':'A1' /FD$=\"P$,Q$\""), 0, &sc), 0);
+    EXPECT_EQ(str(screen_field_name(sc, 2)), "Q$");
+    screen_release(sc);
+    ASSERT_EQ(sections_set(0, sr("")), 0);
+    set_text("FD$", "");
+}
+
+TEST_F(AcceptTest, ControlsOfTheFields) {
+    sysv_set(sysv::AUXSTAT, 16);
+    int sc = -1;
+    ASSERT_EQ(screen_build(sr("'n':'N8','p':'P6','l':'L1','r':'A4','h':'A2','t':'A30' /NOEDIT$=_SCRF4$:HIDDEN$=_SCRF5$"), 0, &sc), 0);
+    WinSpec ws;
+    ws.kind = wkind::Dialogx;
+    ws.rows = 12;
+    ws.cols = 60;
+    int sw = sw_open(ws, nullptr);
+    ASSERT_GE(sw, 0);
+    sw_get(sw)->screen = static_cast<int16_t>(sc);
+    ASSERT_EQ(screen_set_win(sw), 0);
+    int w = sw_get(sw)->wnd;
+    struct Case {
+        int field, kind, style;
+    } cases[] = {
+        {1, WND_EDIT, WND_CS_RIGHT},
+        {2, WND_EDIT, WND_CS_PASSWORD},
+        {3, WND_CHECK, 0},
+        {4, WND_EDIT, WND_CS_READONLY},
+        {5, 0, 0},  // hidden: no control
+        {6, WND_EDIT, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.field);
+        int id = ctlid::FieldBase + c.field;
+        EXPECT_EQ(wnd_ctl_kind(w, id), c.kind);
+        if (c.kind == WND_EDIT) EXPECT_EQ(wnd_ctl_style(w, id) & (WND_CS_RIGHT | WND_CS_PASSWORD | WND_CS_READONLY), c.style);
+    }
+    // thirty characters: half a cell less for each ten beyond the first ten
+    WndRect r;
+    ASSERT_EQ(wnd_ctl_rect(w, ctlid::FieldBase + 6, &r), WND_OK);
+    EXPECT_EQ(r.cols, 29);
+    sw_close(sw);
+    screen_release(sc);
+    sysv_set(sysv::AUXSTAT, 0);
+}
+
+TEST_F(AcceptTest, PlainStoresKeepTheText) {
+    int sc = -1;
+    ASSERT_EQ(screen_build(sr("'a':'N8','b':'N8' /CLEAR$=\"0,1\""), 0, &sc), 0);
+    struct Case {
+        int n, flags;
+        const char* in;
+        const char* out;
+    } cases[] = {
+        {1, stf::Plain, " 12.50", " 12.50"},      // bit 1 in both: as given
+        {1, stf::Edit, " 12.50", "12.5"},
+        {2, stf::Plain, " 12.50", "12.5"},         // CLEAR$ took the field's bit 1
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.n);
+        ASSERT_EQ(screen_store(sc, c.flags, c.n, sr(c.in)), 0);
+        EXPECT_EQ(str(screen_value(sc, c.n)), c.out);
+    }
+    screen_release(sc);
+}
+
+}  // namespace
+}  // namespace rt
