@@ -469,7 +469,7 @@ IER screen_build(StrRef list, int flags, int* screen) {
     // Per-field lists.
     std::string alarm = param(sc, "ALARM$"), assign = param(sc, "ASSIGN$"), perform = param(sc, "PERFORM$");
     std::string upd = param(sc, "UPDFIELDS$"), windows = param(sc, "WINDOWS$"), widths = param(sc, "WIDTHS$");
-    std::string types = param(sc, "TYPES$"), clear = param(sc, "CLEAR$");
+    std::string types = param(sc, "TYPES$"), clear = param(sc, "CLEAR$"), filedef = param(sc, "FILEDEF$");
     for (int i = 0; i < n; i++) {
         ScreenField& f = L.f[size_t(i)];
         f.alarm = ui::item_of(alarm, i + 1);
@@ -482,6 +482,20 @@ IER screen_build(StrRef list, int flags, int* screen) {
         std::string t = ui::item_of(types, i + 1);
         if (!t.empty()) f.type = static_cast<char>(std::toupper(static_cast<unsigned char>(t[0])));
         f.clear = std::atoi(ui::item_of(clear, i + 1).c_str());
+        // FILEDEF$: the data-file field of a field without one, FIELD{file}
+        // or "file;field".
+        std::string fdef = ui::item_of(filedef, i + 1);
+        if (!fdef.empty() && !f.item.file_field && f.item.bind.empty()) {
+            size_t semi = fdef.find(';');
+            if (fdef.find('{') == std::string::npos && semi != std::string::npos)
+                fdef = ui::trim(fdef.substr(semi + 1)) + "{" + ui::trim(fdef.substr(0, semi)) + "}";
+            if (fdef.find('{') != std::string::npos && fdef.back() == '}') {
+                f.item.bind = fdef;
+                f.item.file_field = true;
+                f.flags |= sff::FileBound;
+                if (fdef.find("{}") != std::string::npos) f.flags |= sff::CurrentFile;
+            }
+        }
         if (f.perform.empty()) fs_option(L.options, f.name + "$", &f.follow);
         if (!f.clear) f.flags |= sff::Plain;
         if (!f.assign.empty()) f.flags |= sff::Assign;

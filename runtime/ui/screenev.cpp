@@ -264,9 +264,16 @@ IER screen_default_handler(int sw, int event) {
         // The close box cancels, whatever key came before it: a screen is
         // confirmed only by a confirm event.
         return cancel(sw, sev::Cancel);
-    case sev::Help:
+    case sev::Help: {
         if (HelpFn h = hk_get_as<std::remove_pointer_t<HelpFn>>(hook::ToolsMenu)) return h(sw);
-        return 0;
+        if (L->help.empty()) return 0;
+        // The screen's help page with the current field after a comma.
+        std::string cmd = "Help " + L->help + "," + std::to_string(s->field);
+        ScratchMark m = scr_mark();
+        IER st = run_command(sr(cmd));
+        scr_release(m);
+        return st >= 122 ? st : IER(0);
+    }
     case sev::Recall:
         if (s->field > 0) return screen_store(s->screen, stf::Edit | stf::Recall | stf::Force, s->field, sr_empty());
         return 0;

@@ -842,3 +842,39 @@ TEST_F(AcceptTest, PlainStoresKeepTheText) {
 
 }  // namespace
 }  // namespace rt
+
+namespace rt {
+namespace {
+
+std::string g_help;
+IER help_runner(StrRef params) {
+    g_help = str(params);
+    return 0;
+}
+
+TEST_F(AcceptTest, F1AsksForTheHelpPageOfTheField) {
+    prog_register_runner(ptype::Help, help_runner);
+    g_help.clear();
+    AcceptResult r = accept("help", "'a':'A5':A$,'b':'A5':B$ /HELP$=ORDERS", "Enter F1 \"x\" Enter");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(g_help, "ORDERS,2");
+    EXPECT_EQ(text("B$"), "x");
+    prog_register_runner(ptype::Help, nullptr);
+}
+
+TEST_F(AcceptTest, FiledefBindsAFieldToTheRecord) {
+    FieldPort port{fake_resolve, fake_read, fake_write, nullptr};
+    ex_set_field_port(&port);
+    g_written.clear();
+    int sc = -1;
+    ASSERT_EQ(screen_build(sr("'n':'A20','m':'A5' /FILEDEF$=\"1;NAME\""), 0, &sc), 0);
+    EXPECT_TRUE(screen_field_flags(sc, 1) & sff::FileBound);
+    EXPECT_FALSE(screen_field_flags(sc, 2) & sff::FileBound);
+    ASSERT_EQ(screen_store(sc, stf::Edit, 1, sr("Jones")), 0);
+    EXPECT_EQ(g_written, "Jones");
+    screen_release(sc);
+    ex_set_field_port(nullptr);
+}
+
+}  // namespace
+}  // namespace rt
