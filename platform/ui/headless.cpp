@@ -91,6 +91,9 @@ int h_read(WndEvent* ev, int timeout_ms) {
         case WND_SK_TICK:
             ev->type = WND_EV_TIMER;
             return 1;
+        case WND_SK_CLOSE:
+            ev->type = WND_EV_CLOSE;  // the close box of the active window
+            return 1;
         case WND_SK_ANSWER:
             std::fprintf(stderr, "key script line %d: %s with no message box open; skipped\n", e.line,
                          answer_name(e.key));

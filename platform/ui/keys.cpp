@@ -179,6 +179,7 @@ int wnd_script_parse(std::string_view text, std::vector<WndScriptEntry>* out, st
             }
         if (!done && same(tok, "Tick")) { e.kind = WND_SK_TICK; done = true; }
         if (!done && same(tok, "Dump")) { e.kind = WND_SK_DUMP; done = true; }
+        if (!done && same(tok, "Close")) { e.kind = WND_SK_CLOSE; done = true; }
         if (!done) {
             static const Name mouse[] = {{"Click:", WND_M_CLICK}, {"DClick:", WND_M_DBLCLICK}, {"RClick:", WND_M_RCLICK}};
             for (auto& m : mouse) {

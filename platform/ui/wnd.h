@@ -372,6 +372,7 @@ enum : int {
     WND_SK_TICK,     // run the timers once
     WND_SK_DUMP,     // write the dumps now
     WND_SK_RESIZE,   // row, col: the new screen size
+    WND_SK_CLOSE,    // the close box of the active window
 };
 struct WndScriptEntry {
     int kind = 0;
@@ -381,7 +382,8 @@ struct WndScriptEntry {
 };
 // Parses a key script: names of keys, "quoted text" (one key per character;
 // \" and \\ inside), answer words, Tick, Dump, Click:R,C, DClick:R,C,
-// RClick:R,C, Size:ROWSxCOLS; '#' starts a comment. The text may be UTF-8.
+// RClick:R,C, Size:ROWSxCOLS, Close (the active window's close box); '#'
+// starts a comment. The text may be UTF-8.
 int wnd_script_parse(std::string_view text, std::vector<WndScriptEntry>* out, std::string* err);
 // Headless: replaces the script input not yet taken.
 int wnd_script_set(std::string_view text);

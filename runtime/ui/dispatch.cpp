@@ -199,8 +199,10 @@ int screen_key(int sw, const WndEvent& ev) {
 
 namespace ui {
 
+// A focus report inside the window that had the last one leaves the
+// previous window equal to it, so that moving between its own fields never
+// reads as the window coming back.
 void focus_seen(int w) {
-    if (w == g_cur_focus) return;
     g_prev_focus = g_cur_focus;
     g_cur_focus = w;
 }

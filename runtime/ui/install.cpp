@@ -10,9 +10,11 @@
 #include "runtime/core/status.h"
 #include "runtime/core/str.h"
 #include "runtime/core/sysvar.h"
+#include "runtime/data/sql.h"
 #include "runtime/script/child.h"
 #include "runtime/script/proc.h"
 #include "runtime/script/programs.h"
+#include "runtime/ui/screen.h"
 #include "runtime/ui/wmimpl.h"
 
 namespace rt {
@@ -89,9 +91,13 @@ void ui_install(int flags) {
     prog_set_chooser(choose);
     prog_register_runner(ptype::FontSet, fontset_run);
     ui::launcher_install();
+    screens_install();
+    sql_dialog_install();
 }
 
 void ui_reset() {
+    screens_reset();
+    sql_set_dialog(nullptr);
     ui::script_reset();
     ui::progress_reset();
     ui::dispatch_reset();

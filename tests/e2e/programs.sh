@@ -43,9 +43,9 @@ SETUP='mkdir -p App/Data && : > App/Data/codicc.dat && : > App/Data/coclcfix.dat
 SETUP='mkdir -p apps && : > apps/GADICC.DAT && : > apps/GACLCFIX.DAT' \
   case_ dpath_slashes 163 "GAMENU.PMT" -- "$billing" "-DPATH:'$work/dpath_slashes/APPS'"
 
-# A program command the runtime cannot run yet is answered as undefined.
+# A program command of a type the runtime does not run is answered as undefined.
 SETUP=': > CODICC.DAT && : > COCLCFIX.DAT' \
-  case_ run_unknown 163 "Error BADINPUTDATA: Process not defined" -- "$ledger" "/RUN:'Accept x'"
+  case_ run_unknown 163 "Error BADINPUTDATA: Process not defined" -- "$ledger" "/RUN:'WizzSelect x'"
 
 # The settings files: missing optional ones are passed over, a missing
 # required one ends the start with its name; the language variables are set
