@@ -13,6 +13,7 @@
 #include "runtime/script/child.h"
 #include "runtime/script/proc.h"
 #include "runtime/script/programs.h"
+#include "runtime/ui/screen.h"
 #include "runtime/ui/wmimpl.h"
 
 namespace rt {
@@ -89,9 +90,11 @@ void ui_install(int flags) {
     prog_set_chooser(choose);
     prog_register_runner(ptype::FontSet, fontset_run);
     ui::launcher_install();
+    screens_install();
 }
 
 void ui_reset() {
+    screens_reset();
     ui::script_reset();
     ui::progress_reset();
     ui::dispatch_reset();

@@ -12,6 +12,7 @@
 #include "runtime/core/sysvar.h"
 #include "runtime/expr/fixed.h"
 #include "runtime/script/proc.h"
+#include "runtime/ui/screen.h"
 #include "runtime/ui/wmimpl.h"
 
 namespace rt {
@@ -212,6 +213,10 @@ void script_position(int* row, int* col) {
 
 IER script_commands(int code, const ArgumentList& a) {
     switch (code) {
+    case kw::ACCEPT:
+    case kw::BOUNDS:
+    case kw::READ:
+        return accept_commands(code, a);
     case kw::COLOR:
         if (a.count == 0 || (number_of(a, 0) < 0 && number_of(a, 1) < 0)) {
             g_attr = 0;

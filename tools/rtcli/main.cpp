@@ -4,15 +4,21 @@
 //   rtcli eval [-p PRECIS] [-l LANG] [--] EXPR...
 //       Each expression is evaluated in turn in one variable store and its
 //       value printed on a line of its own.
-//   rtcli run [-t TRACE] FILE [ENTRY]
+//   rtcli run [OPTION...] [-t TRACE] FILE [ENTRY]
 //       Compiles and runs a procedure with the current folder as the
 //       application folder; text it shows goes to standard output. -t sets
 //       the trace flags (8: one line per statement in PrcLog.txt).
 //   rtcli compile FILE
 //       Prints the compiled instructions: index, code, operand, text.
-//   rtcli exec RUNSTRING...
+//   rtcli exec [OPTION...] RUNSTRING...
 //       Runs each program run string through the dispatcher, as option RUN
-//       would, with the current folder as the application folder.
+//       would, with the current folder as the application folder. With
+//       /INPUT: and no run string, the lines of the answer file are run as
+//       program commands, as at start-up.
+//
+// OPTION is a command-line option of the runtime (/INPUT:file, /OUTPUT:file,
+// /TRACE:n, ...; also -NAME:value and --NAME:value). With /INPUT: the dialogs
+// take their answers from that file; with /OUTPUT: they record them there.
 //   rtcli dict FOLDER PREFIX
 //       Loads the dictionary PREFIXDICC.DAT and PREFIXREL.DAT found in
 //       FOLDER and prints every structure: number, name, class, width and
@@ -33,6 +39,7 @@
 
 #include "platform/fs.h"
 #include "platform/ui/wnd.h"
+#include "runtime/core/cmdline.h"
 #include "runtime/core/env.h"
 #include "runtime/core/file.h"
 #include "runtime/core/scratch.h"
@@ -69,17 +76,60 @@ rt::IER cli_hook(int phase) {
 
 int usage() {
     std::fputs("usage: rtcli eval [-p PRECIS] [-l LANG] [--] EXPR...\n"
-               "       rtcli run [-t TRACE] FILE [ENTRY]\n"
+               "       rtcli run [OPTION...] [-t TRACE] FILE [ENTRY]\n"
                "       rtcli compile FILE\n"
-               "       rtcli exec RUNSTRING...\n"
+               "       rtcli exec [OPTION...] RUNSTRING...\n"
                "       rtcli sql CONNECTION STATEMENT\n",
                stderr);
     return 2;
 }
 
+// Runtime options given before a command's own arguments.
+std::string g_options;
+
+bool is_option(const char* a) {
+    std::string_view t(a);
+    if (t.size() < 3 || t.find_first_of(":=") == std::string_view::npos) return false;
+    if (t[0] == '/') return true;
+    return t[0] == '-' && t[1] != 't';
+}
+
+// Takes the leading options off the argument vector.
+void take_options(int* argc, char*** argv) {
+    while (*argc > 0 && is_option((*argv)[0])) {
+        g_options += ' ';
+        g_options += plat::utf8_to_cp1252((*argv)[0]);
+        (*argc)--;
+        (*argv)++;
+    }
+}
+
+// The answer file of option INPUT, open while the command runs.
+uint16_t g_input = rt::kBadHandle;
+
+void open_input() {
+    rt::ScratchMark m = rt::scr_mark();
+    bool given = false;
+    rt::StrRef name = rt::cmd_option_in(rt::env_get(rt::env::CommandLine), rt::opt::INPUT, &given, true);
+    if (given && name.n) {
+        g_input = rt::f_open(name, rt::fmode::ReadOnly | rt::fmode::Quiet);
+        if (g_input != rt::kBadHandle) rt::sysv_set(rt::sysv::INHND, static_cast<int16_t>(g_input));
+    }
+    bool out = false;
+    rt::cmd_option(rt::opt::OUTPUT, &out);
+    if (out) rt::sysv_set(rt::sysv::OUTHND, 1);
+    rt::scr_release(m);
+}
+
+void close_input() {
+    if (g_input != rt::kBadHandle) rt::f_close(g_input);
+    g_input = rt::kBadHandle;
+    rt::sysv_set(rt::sysv::INHND, 0);
+}
+
 // Starts the runtime for a command; false (after a message) when it fails.
 bool start() {
-    std::string exe = plat::self_exe();
+    std::string exe = plat::self_exe() + g_options;
     rt::StartRequest rq;
     rq.cmdline = rt::sr(exe);
     rq.appcode = rt::sr("RTCLI");
@@ -190,6 +240,7 @@ void print_stdout(int row, int, rt::StrRef text) {
 }
 
 int cmd_run(int argc, char** argv) {
+    take_options(&argc, &argv);
     int trace = -1;
     if (argc >= 2 && std::strcmp(argv[0], "-t") == 0) {
         trace = std::atoi(argv[1]);
@@ -203,7 +254,9 @@ int cmd_run(int argc, char** argv) {
     rt::script_ports().print = print_stdout;
     std::string file = plat::utf8_to_cp1252(argv[0]);
     std::string entry = argc > 1 ? plat::utf8_to_cp1252(argv[1]) : std::string();
+    open_input();
     rt::IER st = rt::proc_run_by_name(rt::sr(entry), rt::sr(file), 0);
+    close_input();
     if (g_out_any) out_text("\n");
     if (st >= 128) print_error(st);
     finish();
@@ -211,13 +264,29 @@ int cmd_run(int argc, char** argv) {
 }
 
 int cmd_exec(int argc, char** argv) {
-    if (argc < 1) return usage();
+    take_options(&argc, &argv);
+    if (argc < 1 && g_options.empty()) return usage();
     g_here = true;
     if (!start()) return 1;
     rt::script_ports().print = print_stdout;
     int status = 0;
-    for (int i = 0; i < argc && !status; i++) {
-        std::string run = plat::utf8_to_cp1252(argv[i]);
+    open_input();
+    // Without run strings the answer file's lines are the commands.
+    std::vector<std::string> runs;
+    for (int i = 0; i < argc; i++) runs.push_back(plat::utf8_to_cp1252(argv[i]));
+    bool from_input = runs.empty();
+    for (size_t i = 0; !status; i++) {
+        std::string run;
+        if (from_input) {
+            if (g_input == rt::kBadHandle || rt::f_at_end(g_input)) break;
+            rt::ScratchMark lm = rt::scr_mark();
+            run = std::string(rt::sv(rt::f_read_line(g_input)));
+            rt::scr_release(lm);
+            if (run.empty()) continue;
+        } else {
+            if (i >= runs.size()) break;
+            run = runs[i];
+        }
         rt::IER st = rt::run_command(rt::sr(run));
         // What one program printed ends its line.
         if (g_out_any) out_text("\n");
@@ -228,6 +297,7 @@ int cmd_exec(int argc, char** argv) {
             status = 1;
         }
     }
+    close_input();
     finish();
     return status;
 }
