@@ -19,6 +19,7 @@
 #include "runtime/core/log.h"
 #include "runtime/data/sql.h"
 #include "runtime/script/child.h"
+#include "runtime/ui/screen.h"
 #include "runtime/ui/wm.h"
 
 namespace ap {
@@ -103,10 +104,20 @@ void show_status(IER st) {
 // Answers of nobody: the windows are not there (tests replace these).
 IER no_accept(std::string_view, std::string_view, Names*) { return ier::UserCanceled; }
 
-// The Accept window of the screens layer.
+// The Accept window of the screens layer: its values list, each value
+// quoted, becomes the values.
 IER screen_accept(std::string_view caption, std::string_view fields, Names* values) {
-    (void)caption, (void)fields, (void)values;
-    return ier::UserCanceled;  // wired to the Accept window when it lands
+    ScratchMark m = scr_mark();
+    AcceptResult r = accept_window(sr(caption), sr(fields));
+    scr_release(m);
+    if (r.status) return r.status;
+    values->clear();
+    m = scr_mark();
+    StrRef list = sr(r.values);
+    int n = list.n ? lst_count(list) : 0;
+    for (int i = 1; i <= n; i++) values->emplace_back(sv(str_unquote(lst_field(list, i))));
+    scr_release(m);
+    return 0;
 }
 void box_show(std::string_view text) {
     ScratchMark m = scr_mark();
