@@ -435,6 +435,9 @@ IER company_new() {
 // ------------------------------------------------------------ permissions
 
 IER permissions(std::string_view db, std::string_view subject) {
+    // Both become part of file names and file lines.
+    if (!name_ok(db) || !name_ok(subject) || subject.find(':') != std::string_view::npos)
+        return err_raise(ier::BADINPUTDATA, mod::SQLCONNECT, std::string(db) + ":" + std::string(subject));
     IER st = admin_connect(db);
     if (st) return st;
     Names tables = server_tables();
@@ -539,6 +542,9 @@ IER companies_entry() {
         if (choice == 1) {
             IER st = company_new();
             if (st != ier::UserCanceled) show_status(st);
+        } else if (!name_ok(cos[choice - 2])) {
+            // A database made by other means may have a name no file can carry.
+            show_status(err_raise(ier::BADINPUTDATA, mod::SQLCONNECT, "Database: " + cos[choice - 2]));
         } else {
             g_company = cos[choice - 2];
         }
