@@ -19,6 +19,7 @@
 #include "runtime/core/log.h"
 #include "runtime/data/sql.h"
 #include "runtime/script/child.h"
+#include "runtime/ui/screen.h"
 #include "runtime/ui/wm.h"
 
 namespace ap {
@@ -103,10 +104,20 @@ void show_status(IER st) {
 // Answers of nobody: the windows are not there (tests replace these).
 IER no_accept(std::string_view, std::string_view, Names*) { return ier::UserCanceled; }
 
-// The Accept window of the screens layer.
+// The Accept window of the screens layer: its values list, each value
+// quoted, becomes the values.
 IER screen_accept(std::string_view caption, std::string_view fields, Names* values) {
-    (void)caption, (void)fields, (void)values;
-    return ier::UserCanceled;  // wired to the Accept window when it lands
+    ScratchMark m = scr_mark();
+    AcceptResult r = accept_window(sr(caption), sr(fields));
+    scr_release(m);
+    if (r.status) return r.status;
+    values->clear();
+    m = scr_mark();
+    StrRef list = sr(r.values);
+    int n = list.n ? lst_count(list) : 0;
+    for (int i = 1; i <= n; i++) values->emplace_back(sv(str_unquote(lst_field(list, i))));
+    scr_release(m);
+    return 0;
 }
 void box_show(std::string_view text) {
     ScratchMark m = scr_mark();
@@ -424,6 +435,9 @@ IER company_new() {
 // ------------------------------------------------------------ permissions
 
 IER permissions(std::string_view db, std::string_view subject) {
+    // Both become part of file names and file lines.
+    if (!name_ok(db) || !name_ok(subject) || subject.find(':') != std::string_view::npos)
+        return err_raise(ier::BADINPUTDATA, mod::SQLCONNECT, std::string(db) + ":" + std::string(subject));
     IER st = admin_connect(db);
     if (st) return st;
     Names tables = server_tables();
@@ -528,6 +542,9 @@ IER companies_entry() {
         if (choice == 1) {
             IER st = company_new();
             if (st != ier::UserCanceled) show_status(st);
+        } else if (!name_ok(cos[choice - 2])) {
+            // A database made by other means may have a name no file can carry.
+            show_status(err_raise(ier::BADINPUTDATA, mod::SQLCONNECT, "Database: " + cos[choice - 2]));
         } else {
             g_company = cos[choice - 2];
         }

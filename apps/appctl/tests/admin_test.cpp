@@ -480,6 +480,10 @@ TEST_F(Appctl, PermissionsBecomeGrants) {
     EXPECT_EQ(right(db, "trusts", "moves"), "W");
     EXPECT_EQ(right(db, "trusts", "clients"), "R");
 
+    // Names that would leave the data folder or break the rights file are refused.
+    for (auto [d, who] : {std::pair<std::string, std::string>{"../x", bob}, {db, "a:b"}, {db, "a/b"}})
+        EXPECT_EQ(permissions(d, who), rt::ier::BADINPUTDATA) << d << " " << who;
+
     // Remove: the subject's line stays empty and every right goes.
     script_.answers.push_back({"W", "R", "N", "1"});
     ASSERT_EQ(permissions(db, bob), 0);
