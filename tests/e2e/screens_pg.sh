@@ -10,7 +10,11 @@ src=$(cd "$(dirname "$0")" && pwd)/screens
 export LC_ALL=C.UTF-8 QV_UI=headless
 fails=0
 work=$(mktemp -d "${TMPDIR:-/tmp}/qvscrpg.XXXXXX")
-trap 'rm -rf "$work"' EXIT
+# The host field of the dialog holds 30 characters: the socket folder is
+# typed by a short name.
+host=$(mktemp -u /tmp/qvs.XXXXXX)
+ln -s "$PGHOST" "$host"
+trap 'rm -rf "$work" "$host"' EXIT
 
 fail() { echo "FAIL $name: $*"; [ -f "$dir/.err" ] && cat "$dir/.err"; fails=$((fails+1)); }
 
@@ -24,7 +28,7 @@ run() {  # name keys
 }
 
 # The user types the socket folder, a database that exists and the user.
-run typed "Dump \"$PGHOST\" Enter \"postgres\" Enter \"$PGUSER\" Enter Enter \"N\" Enter"
+run typed "Dump \"$host\" Enter \"postgres\" Enter \"$PGUSER\" Enter Enter \"N\" Enter"
 if [ $rc != 0 ]; then fail "exit $rc"
 elif [ $(( $(cat "$dir/conn.txt" 2>/dev/null || echo 0) & 2048 )) = 0 ]; then fail "not connected: '$(cat "$dir/conn.txt" 2>/dev/null)'"
 elif ! grep -q "Database access" "$dir/screen.txt" || ! grep -q "Remember (Y/N):" "$dir/screen.txt"; then

@@ -809,7 +809,9 @@ TEST_F(AcceptTest, ControlsOfTheFields) {
         SCOPED_TRACE(c.field);
         int id = ctlid::FieldBase + c.field;
         EXPECT_EQ(wnd_ctl_kind(w, id), c.kind);
-        if (c.kind == WND_EDIT) EXPECT_EQ(wnd_ctl_style(w, id) & (WND_CS_RIGHT | WND_CS_PASSWORD | WND_CS_READONLY), c.style);
+        if (c.kind == WND_EDIT) {
+            EXPECT_EQ(wnd_ctl_style(w, id) & (WND_CS_RIGHT | WND_CS_PASSWORD | WND_CS_READONLY), c.style);
+        }
     }
     // thirty characters: half a cell less for each ten beyond the first ten
     WndRect r;
