@@ -45,16 +45,22 @@ IER run(const std::string& s, int slot = kSqlChoose, long long* rows = nullptr) 
 std::string table(int file) { return sql_name(sv(dict_name(file))); }
 std::string text_of(StrRef s) { return std::string(sv(s)); }
 
+void release_mine(int slot, const void* res) {
+    if (slot >= 0 && res && sql_slot(slot).res == res) sql_release(slot);
+}
+
 void release_held(FileControl* c) {
-    if (c->held_slot >= 0) sql_release(c->held_slot);
+    release_mine(c->held_slot, c->held_res);
     c->held_slot = -1;
     c->held_row = 0;
+    c->held_res = nullptr;
 }
 
 void release_batches(FileControl* c) {
-    if (c->batch_slot >= 0) sql_release(c->batch_slot);
-    if (c->batch_prev >= 0) sql_release(c->batch_prev);
+    release_mine(c->batch_slot, c->batch_res);
+    release_mine(c->batch_prev, c->prev_res);
     c->batch_slot = c->batch_prev = -1;
+    c->batch_res = c->prev_res = nullptr;
 }
 
 // The fields of a key with a value cut into their widths (only the fields
@@ -185,6 +191,7 @@ IER read_group(int file, FileControl* c, bool back) {
                             slot);
     if (st) return err_raise(ier::INTERNALERROR, mod::DataFile, "sqlMultiRead: key=" + kv);
     c->held_slot = static_cast<int16_t>(slot);
+    c->held_res = sql_slot(slot).res;
     int rows = sql_rows(slot);
     c->held_row = back ? rows - 1 : 0;
     return load_row(file, slot, c->held_row);
@@ -416,6 +423,10 @@ IER rec_move(int file, int bits, StrRef extra, StrRef bound) {
     if ((bits & mv::Relative) && (bits & mv::Back) && c->status == ier::EndOfFile) bits = mv::Bot;
     bool back = bits & mv::Back;
     if (bits & mv::End) release_held(c);
+    if (c->held_slot >= 0 && sql_slot(c->held_slot).res != c->held_res) {
+        c->held_slot = -1;  // the slot went with its connection
+        c->held_res = nullptr;
+    }
     if (c->held_slot >= 0 && (bits & mv::Relative)) {
         int r = c->held_row + (back ? -1 : 1);
         if (r >= 0 && r < sql_rows(c->held_slot)) {
@@ -643,6 +654,7 @@ IER rec_delete_group(int file, int key, StrRef value, int options) {
     }
     if (rows) {
         c->held_slot = static_cast<int16_t>(slot);
+        c->held_res = sql_slot(slot).res;
         for (int r = sql_rows(slot) - 1; r >= 0 && !st && g_rel; r--) {
             if ((st = load_row(file, slot, r))) break;
             st = run_rules(file, {}, -1, true);
@@ -753,28 +765,36 @@ IER rec_batch(int file, int key, StrRef start, StrRef bound, int limit, int op, 
     IER st = run(s, slot);
     c->batch_status = st;
     if (st) return st;
-    if (c->batch_prev >= 0) sql_release(c->batch_prev);
+    release_mine(c->batch_prev, c->prev_res);
     c->batch_prev = c->batch_slot;
+    c->prev_res = c->batch_res;
     c->batch_slot = static_cast<int16_t>(slot);
+    c->batch_res = sql_slot(slot).res;
     c->batch_row = 0;
     return 0;
 }
 
+namespace {
+bool batch_held(const FileControl* c) {
+    return c && c->batch_slot >= 0 && sql_slot(c->batch_slot).res == c->batch_res;
+}
+}  // namespace
+
 int rec_batch_rows(int file) {
     FileControl* c = rec_control(file);
-    return c && c->batch_slot >= 0 ? sql_rows(c->batch_slot) : 0;
+    return batch_held(c) ? sql_rows(c->batch_slot) : 0;
 }
 
 StrRef rec_batch_value(int file, int row, int field) {
     FileControl* c = rec_control(file);
-    if (!c || c->batch_slot < 0 || field < 1) return sr_empty();
+    if (!batch_held(c) || field < 1) return sr_empty();
     return sql_value(row, field - 1, c->batch_slot);
 }
 
 IER rec_batch_load(int file, int row) {
     FileControl* c = rec_control(file);
     if (!c) return ier::FILEOUTBOUND;
-    if (c->batch_slot < 0 || row < 0 || row >= sql_rows(c->batch_slot)) return ier::EndOfFile;
+    if (!batch_held(c) || row < 0 || row >= sql_rows(c->batch_slot)) return ier::EndOfFile;
     c->batch_row = row;
     if (IER st = load_row(file, c->batch_slot, row)) return st;
     return c->status = 0;

@@ -47,6 +47,12 @@ struct FileControl {
     int16_t batch_slot = -1, batch_prev = -1;
     uint8_t mode = 0;
     unsigned stamp = 0;
+    // The results the slots held when this file took them: a slot that
+    // another user has taken since (the connection closed and reopened) is
+    // never released on this file's account.
+    const void* held_res = nullptr;
+    const void* batch_res = nullptr;
+    const void* prev_res = nullptr;
 };
 // The control of an open file; nullptr (and 161 reported) for file 0 or a
 // file beyond the open structures.

@@ -418,6 +418,34 @@ TEST_F(Lines3, OneOfTwoRowsSharingAKeyIsChangedUnderACursor) {
     EXPECT_EQ(sql("SELECT count(*) FROM lines WHERE \"TXT\"='2nd'"), "1");
 }
 
+TEST_F(Lines3, AFailingCursorEndsItsTransaction) {
+    ASSERT_EQ(sql("ALTER TABLE lines ADD CHECK (\"TXT\" <> 'bad')"), "");
+    ASSERT_EQ(rec_move(f_, mv::Top), 0);
+    set(f_, 3, "bad");
+    sent();
+    EXPECT_EQ(rec_update(f_), ier::SQLERROR);
+    Lines s = sent();
+    ASSERT_FALSE(s.empty());
+    EXPECT_EQ(s.back(), "ROLLBACK;");
+    EXPECT_FALSE(sysv_get(sysv::AUXSTAT) & kAuxTransaction);
+
+    // In the caller's transaction: the failure ends it, so the caller's own
+    // end finds nothing to commit.
+    ASSERT_EQ(rec_begin(), 0);
+    EXPECT_EQ(rec_update(f_), ier::SQLERROR);
+    EXPECT_FALSE(sysv_get(sysv::AUXSTAT) & kAuxTransaction);
+    EXPECT_EQ(sent().back(), "ROLLBACK;");
+    EXPECT_EQ(rec_end(0), 0);
+    EXPECT_EQ(sent(), Lines{});
+
+    // The cursor number was given back.
+    set(f_, 3, "fine");
+    EXPECT_EQ(rec_update(f_), 0);
+    s = sent();
+    EXPECT_NE(std::find(s.begin(), s.end(), "CLOSE curs_0;"), s.end());
+    EXPECT_EQ(sql("SELECT \"TXT\" FROM lines WHERE \"DOC\"='D1' ORDER BY \"LINE\""), "fine\ntwo\nthree");
+}
+
 int g_rule_calls = 0;
 IER failing_second_rule(int, StrRef, int sign) {
     EXPECT_EQ(sign, -1);
