@@ -267,6 +267,61 @@ TEST_F(Sales, InsertWithKeyTestsOnAnExistingKey) {
     EXPECT_EQ(sql("SELECT \"NOTE\" FROM sales WHERE \"YEAR\"=2030"), "dup");
 }
 
+TEST_F(Sales, ReadsByKey) {
+    struct Case {
+        std::string value;
+        int options;
+        IER st;
+        std::string rec;
+    } cases[] = {
+        {"A  2024", 0, 0, "A|2024|a24|2"},
+        {"A", 0, 0, "A|2023|a23|1"},
+        {"A  2026", rk::GreaterEqual, 1, "B|2000|b00|4"},  // positioned on the next
+        {"A  2026", 0, 2, "|||"},
+        {"", 0, 2, "|||"},
+        {"", rk::GreaterEqual, 0, "A|2023|a23|1"},
+        {"Z  7", rk::Fill, 2, "Z|7||"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(rec_read_key(f_, 1, sr(c.value), c.options), c.st) << c.value;
+        EXPECT_EQ(record(f_), c.rec) << c.value;
+    }
+    sent();
+    EXPECT_EQ(rec_read_key(f_, 1, sr(""), 0), 2);
+    EXPECT_EQ(sent(), Lines{}) << "an empty key without equal-or-greater sends nothing";
+    // Through the functions of the expression language.
+    Value v;
+    EXPECT_EQ(ex_eval(sr("FILEFIND('B  2000';'sales')"), &v), 0);
+    EXPECT_EQ(v.num, 0);
+    EXPECT_EQ(str(ex_text(sr("KEY$('sales')"))), "B  2000");
+    EXPECT_EQ(ex_eval(sr("FILEFIND('C  2001';'sales';0;4)"), &v), 0) << str(err_detail_get());
+    EXPECT_EQ(sql("SELECT count(*) FROM sales WHERE \"SERIE\"='C' AND \"YEAR\"=2001"), "1") << "flag 4 inserts";
+    EXPECT_EQ(ex_eval(sr("IER('sales')"), &v), 0);
+    EXPECT_EQ(v.num, 0);
+}
+
+TEST_F(Sales, DeletesAreCheckedAndBlankKeysNotWritten) {
+    ASSERT_EQ(rec_read_key(f_, 1, sr("A  2024"), 0), 0);
+    ASSERT_EQ(sql("INSERT INTO sales VALUES ('A',2024,'twin',9)"), "");
+    EXPECT_EQ(rec_delete(f_, true), ier::INDEXCMDERROR) << "two rows share the key";
+    EXPECT_EQ(sql("SELECT count(*) FROM sales"), "5");
+    sysv_set(sysv::UPSTAT, kUpstatNoDeleteCheck);
+    EXPECT_EQ(rec_delete(f_, true), 0) << "the row equal to the saved copy goes";
+    sysv_set(sysv::UPSTAT, 0);
+    EXPECT_EQ(sql("SELECT \"NOTE\" FROM sales WHERE \"YEAR\"=2024"), "twin");
+    // The key tests: a blank key or a record the test cannot tell from a
+    // blank one is not written, without error.
+    ASSERT_EQ(rec_move(f_, mv::Clear), 3);
+    set(f_, 3, "no key");
+    sent();
+    EXPECT_EQ(rec_write(rw::Insert | rw::KeyTests, f_, {}, {}), 0);
+    set(f_, 1, "Q");
+    EXPECT_EQ(rec_write(rw::Insert | rw::KeyTests, f_, {}, sr("QTY{sales}")), 0);
+    EXPECT_EQ(sent(), Lines{});
+    EXPECT_EQ(rec_write(rw::Delete, f_, {}, {}), 5) << "no current record to delete";
+    EXPECT_EQ(sql("SELECT count(*) FROM sales"), "4");
+}
+
 TEST_F(Sales, StarTextsBecomeIlike) {
     EXPECT_EQ(rec_find_where(f_, sr("NOTE{sales}==\"AB*\"")), 0);
     EXPECT_EQ(record(f_), "A|2025|abc|3");
