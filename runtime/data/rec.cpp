@@ -182,7 +182,8 @@ IER read_group(int file, FileControl* c, bool back) {
     if (IER st = rec_key_condition(file, c->key, sr(kv), sqlop::Eq, &cond)) return st;
     if (cond.empty()) return 0;
     long long n = 0;
-    if (IER st = count_query("SELECT COUNT (*) FROM " + table(file) + " WHERE " + cond + ";", &n)) return st;
+    if (count_query("SELECT COUNT (*) FROM " + table(file) + " WHERE " + cond + ";", &n))
+        return err_raise(ier::INTERNALERROR, mod::DataFile, "sqlMultiRead: key=" + kv);
     if (n <= 1) return 0;
     int slot = sql_free_slot();
     IER st = slot < 0 ? IER(ier::DATAOUTBOUND)

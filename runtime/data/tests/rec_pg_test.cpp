@@ -267,6 +267,30 @@ TEST_F(Sales, InsertWithKeyTestsOnAnExistingKey) {
     EXPECT_EQ(sql("SELECT \"NOTE\" FROM sales WHERE \"YEAR\"=2030"), "dup");
 }
 
+TEST_F(Sales, ActionsSaveThenMove) {
+    ASSERT_EQ(rec_read_key(f_, 1, sr("A  2024"), 0), 0);
+    set(f_, 4, "7");
+    // NXT saves the change first, then moves from the key.
+    EXPECT_EQ(rec_action(f_, rec_action_code(sr("NEXT"))), 0);
+    EXPECT_EQ(record(f_), "A|2025|abc|3");
+    EXPECT_EQ(sql("SELECT \"QTY\" FROM sales WHERE \"YEAR\"=2024"), "7");
+    // DEL deletes and shows the next record.
+    ASSERT_EQ(rec_read_key(f_, 1, sr("A  2024"), 0), 0);
+    EXPECT_EQ(rec_action(f_, 10), 0);
+    EXPECT_EQ(record(f_), "A|2025|abc|3");
+    EXPECT_EQ(sql("SELECT count(*) FROM sales WHERE \"YEAR\"=2024"), "0");
+    // NEW clears (status 3); RLD gives the last status; SVE of a new record inserts.
+    EXPECT_EQ(rec_action(f_, 1), 3);
+    EXPECT_EQ(record(f_), "|||");
+    EXPECT_EQ(rec_action(f_, 4), 3);
+    set(f_, 1, "N");
+    set(f_, 2, "1");
+    EXPECT_EQ(rec_action(f_, 8), 0);
+    EXPECT_EQ(sql("SELECT count(*) FROM sales WHERE \"SERIE\"='N'"), "1");
+    EXPECT_EQ(rec_action(f_, 4), 0);
+    EXPECT_EQ(rec_action(f_, 17), 0) << "PRN does no data work";
+}
+
 TEST_F(Sales, ReadsByKey) {
     struct Case {
         std::string value;
