@@ -582,7 +582,9 @@ IER rec_write(int op, int file, StrRef rules, StrRef test) {
     int kind = op & 0x0700;
     bool current = c->status <= 1;
     if (kind == rw::Delete && !current) return kBadKey;
-    bool inserting = kind == rw::Insert || (kind == rw::Write && !current);
+    // A write without a current record inserts only what was filled in:
+    // an untouched record (after a find that found nothing) is no row.
+    bool inserting = kind == rw::Insert || (kind == rw::Write && !current && dict_record_changed(file));
     bool skip = false;
     if ((op & rw::KeyTests) && kind != rw::Delete && (kind & 0x0100)) {
         std::string k1 = key_text(file, 1, 1);

@@ -343,6 +343,10 @@ TEST_F(Sales, DeletesAreCheckedAndBlankKeysNotWritten) {
     EXPECT_EQ(rec_write(rw::Insert | rw::KeyTests, f_, {}, sr("QTY{sales}")), 0);
     EXPECT_EQ(sent(), Lines{});
     EXPECT_EQ(rec_write(rw::Delete, f_, {}, {}), 5) << "no current record to delete";
+    EXPECT_EQ(rec_read_key(f_, 1, sr("X  1"), 0), 2);
+    EXPECT_EQ(rec_write(rw::Write, f_, {}, {}), 0);
+    EXPECT_EQ(sent(), Lines{"SELECT * FROM \"sales\" WHERE \"SERIE\" = 'X' AND \"YEAR\" = 1" + kSalesAsc})
+        << "an untouched record after a find that failed is no row to insert";
     EXPECT_EQ(sql("SELECT count(*) FROM sales"), "4");
 }
 
