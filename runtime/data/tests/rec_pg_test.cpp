@@ -566,6 +566,13 @@ TEST_F(Lines3, AFailingDeleteGroupLeavesEverything) {
     EXPECT_EQ(rec_write(rw::Insert, f_, sr("1"), {}), ier::SQLERROR);
     EXPECT_EQ(sql("SELECT count(*) FROM lines WHERE \"DOC\"='D9'"), "0");
     EXPECT_EQ(sql("SELECT n FROM totals"), "10");
+
+    sent();
+    EXPECT_EQ(rec_delete_all(sr("lines")), 0);
+    EXPECT_EQ(sent(), Lines{"DELETE FROM ONLY \"lines\";"});
+    long long n = -1;
+    EXPECT_EQ(rec_count(f_, {}, &n), 0);
+    EXPECT_EQ(n, 0);
 }
 
 TEST_F(Lines3, BatchesAndLoops) {

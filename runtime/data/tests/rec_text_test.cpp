@@ -220,6 +220,27 @@ TEST_F(RecText, FilesThatAreNotOpenAreRefused) {
     EXPECT_EQ(ex_eval(sr("FN#FLEN(0)"), &v), 0) << "file 0 is no data file: a file size";
 }
 
+TEST_F(RecText, AReopenedStructureStartsAfresh) {
+    FileControl* c = rec_control(file_);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->key, 1);
+    EXPECT_EQ(c->status, 2);
+    c->key = 2;
+    c->status = 0;
+    EXPECT_EQ(rec_control(file_)->key, 2);
+    dict_clear();
+    int n = 0;
+    ASSERT_EQ(dict_open(0, sr("other"), sr(""), &n), 0);
+    ASSERT_EQ(dict_add_field(sr("X"), 3, 'A'), 0);
+    dict_complete(n);
+    ASSERT_EQ(n, file_);
+    c = rec_control(n);
+    ASSERT_NE(c, nullptr);
+    EXPECT_EQ(c->key, 1) << "the same number, another structure";
+    EXPECT_EQ(c->status, 2);
+    EXPECT_EQ(c->held_slot, -1);
+}
+
 TEST_F(RecText, ActionsAndWords) {
     struct Case {
         std::string word;
