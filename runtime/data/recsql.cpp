@@ -113,8 +113,19 @@ IER sql_compare(const SqlField& f, int op, std::string* out) {
     std::string value;
     bool null = false;
     if (IER st = sql_render(f.type, f.text, &value, &null)) return st;
-    if (null) value = sql_numeric_type(f.type) ? "0" : "''";
     std::string name = sql_name(f.name);
+    if (null && (f.type == 'D' || f.type == 'F')) {
+        // A date column has no empty value to stand for NULL: the same
+        // order (NULLs first) is written with IS NULL.
+        static constexpr std::string_view kNullDate[] = {"",           " IS NULL", " IS NOT NULL", "",
+                                                        "",           " IS NULL", " IS NOT NULL", " IS NULL",
+                                                        " IS NOT NULL"};
+        if (op == sqlop::Ge) *out = "(" + name + " IS NULL OR " + name + " IS NOT NULL)";
+        else if (op == sqlop::Lt) *out = "(" + name + " IS NULL AND " + name + " IS NOT NULL)";
+        else *out = name + std::string(kNullDate[op]);
+        return 0;
+    }
+    if (null) value = sql_numeric_type(f.type) ? "0" : "''";
     std::string cmp = name + " " + std::string(kOps[op]) + " " + value;
     if ((null && (op & 1)) || (!null && (op & 4)))
         cmp = "(" + cmp + " OR " + name + " IS NULL)";

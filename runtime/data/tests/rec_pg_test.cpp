@@ -608,6 +608,21 @@ TEST_F(Lines3, BatchesAndLoops) {
 
 class Hostile : public RecPg {};
 
+TEST_F(Hostile, DatesLoseTheirHyphensAndFindTheirRow) {
+    ASSERT_EQ(sql("CREATE TABLE d (\"W\" date, \"N\" integer); INSERT INTO d VALUES ('2024-01-15', 1), (NULL, 2)"), "");
+    int f = structure("d", {{"W", 8, 'D'}, {"N", 3, 'N'}}, {{0, 8}});
+    ASSERT_EQ(rec_move(f, mv::Bot), 0);
+    EXPECT_EQ(record(f), "20240115|1");
+    set(f, 2, "5");
+    EXPECT_EQ(rec_update(f), 0) << str(err_detail_get());
+    EXPECT_EQ(sql("SELECT \"N\" FROM d WHERE \"W\" IS NOT NULL"), "5");
+    ASSERT_EQ(rec_move(f, mv::Top), 0);
+    EXPECT_EQ(record(f), "|2") << "NULL first in key order";
+    set(f, 2, "6");
+    EXPECT_EQ(rec_update(f), 0) << str(err_detail_get());
+    EXPECT_EQ(sql("SELECT \"N\" FROM d WHERE \"W\" IS NULL"), "6");
+}
+
 TEST_F(Hostile, EveryByteGoesInAndComesBack) {
     ASSERT_EQ(sql("CREATE TABLE h (\"T\" varchar(300), \"K\" integer)"), "");
     int f = structure("h", {{"T", 300, 'A'}, {"K", 4, 'N'}}, {{0, 300}});

@@ -112,6 +112,11 @@ TEST_F(RecText, ComparisonsAcceptNullWhereKeyOrderPutsIt) {
         {'A', "", sqlop::Gt, "\"F\" > ''"},
         {'N', "", sqlop::Ge, "(\"F\" >= 0 OR \"F\" IS NULL)"},
         {'N', "", sqlop::Lt, "\"F\" < 0"},
+        {'D', "20240115", sqlop::Gt, "\"F\" > '20240115'"},
+        {'D', "", sqlop::Eq, "\"F\" IS NULL"},
+        {'D', "", sqlop::Gt, "\"F\" IS NOT NULL"},
+        {'D', "", sqlop::Ne, "\"F\" IS NOT NULL"},
+        {'D', "", sqlop::Lt, "(\"F\" IS NULL AND \"F\" IS NOT NULL)"},
     };
     for (const Case& c : cases) {
         std::string out;
