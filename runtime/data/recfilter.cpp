@@ -146,7 +146,8 @@ std::string comparison(const Item& l, int op, Item& r, IER* st) {
     bool eq = op == exop::Eq || op == exop::Assign;
     if (r.kind == Kind::Text && r.text.empty() && (eq || op == exop::Ne)) {
         // No row equals NULL: an empty text is matched as empty or NULL.
-        if (l.kind == Kind::Field && numeric_field) return l.sql + (eq ? " IS NULL" : " IS NOT NULL");
+        bool date_field = l.kind == Kind::Field && (l.type == 'D' || l.type == 'F');
+        if (numeric_field || date_field) return l.sql + (eq ? " IS NULL" : " IS NOT NULL");
         return eq ? "(" + l.sql + " IS NULL OR " + l.sql + " = '')"
                   : "(" + l.sql + " IS NOT NULL AND " + l.sql + " <> '')";
     }

@@ -31,12 +31,13 @@ protected:
         dict_install();
         dict_clear();
         m_ = scr_mark();
-        // sales: SERIE A3, YEAR N4, AMOUNT 2 (10), NOTE A20, NUL A5 (buffer only)
+        // sales: SERIE A3, YEAR N4, AMOUNT 2 (10), NOTE A20, DUE D8, NUL A5 (buffer only)
         ASSERT_EQ(dict_open(0, sr("sales"), sr(""), &file_), 0);
         ASSERT_EQ(dict_add_field(sr("SERIE"), 3, 'A'), 0);
         ASSERT_EQ(dict_add_field(sr("YEAR"), 4, 'N'), 0);
         ASSERT_EQ(dict_add_field(sr("AMOUNT"), 10, '2'), 0);
         ASSERT_EQ(dict_add_field(sr("NOTE"), 20, 'A'), 0);
+        ASSERT_EQ(dict_add_field(sr("DUE"), 8, 'D'), 0);
         ASSERT_EQ(dict_add_field(sr("NUL"), 5, 'A'), 0);
         KeySegment k[] = {{0, 3}, {3, 4}};
         ASSERT_EQ(dict_add_key(file_, 2, k), 0);
@@ -190,6 +191,8 @@ TEST_F(RecText, FiltersBecomeSql) {
         {"YEAR{}>=2020&&YEAR{}<=2024", "\"YEAR\" >= 2020 AND (\"YEAR\" IS NULL OR \"YEAR\" <= 2024)"},
         {"AMOUNT{}==0||NOTE{}<>''", "(\"AMOUNT\" IS NULL OR \"AMOUNT\" = 0) OR (\"NOTE\" IS NOT NULL AND \"NOTE\" <> '')"},
         {"NOTE{}==''", "(\"NOTE\" IS NULL OR \"NOTE\" = '')"},
+        {"DUE{}==''", "\"DUE\" IS NULL"},
+        {"DUE{}<>''&&DUE{}>='20240101'", "\"DUE\" IS NOT NULL AND \"DUE\" >= '20240101'"},
         {"AMOUNT{}>LIM#*2", "\"AMOUNT\" > 500 * 2"},
         {"(SERIE{}=='A'|SERIE{}=='B')&YEAR{}==2024",
          "(\"SERIE\" = 'A' OR \"SERIE\" = 'B') AND \"YEAR\" = 2024"},
@@ -207,7 +210,7 @@ TEST_F(RecText, FiltersBecomeSql) {
     EXPECT_EQ(filter("\"YEAR\" BETWEEN 1 AND 2"), "\"YEAR\" BETWEEN 1 AND 2");
 }
 
-TEST_F(RecText, StoredFieldsLeaveBufferOnlyOnesOut) { EXPECT_EQ(rec_stored_fields(file_), 4); }
+TEST_F(RecText, StoredFieldsLeaveBufferOnlyOnesOut) { EXPECT_EQ(rec_stored_fields(file_), 5); }
 
 TEST_F(RecText, FilesThatAreNotOpenAreRefused) {
     for (int f : {0, file_ + 1, 31, -1}) {
