@@ -1,5 +1,7 @@
 #include "runtime/data/dict.h"
 
+#include "runtime/data/rec.h"
+
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -933,6 +935,8 @@ void dict_install() {
     cmd_register(1, dict_command);
     script_ports().open_structures = open_marks;
     script_ports().restore_structures = restore_marks;
+    // The record layer takes level 1 in front of the dictionary's commands.
+    rec_install();
 }
 
 }  // namespace rt

@@ -121,7 +121,7 @@ int dict_marks();         // marks held
 IER dict_command(int code, const ArgumentList& args);
 
 // Puts the field references into the evaluator, LOADSTRUCT/FILESTRUCT into
-// level 1 of the command chain, the interpreter's clean-up of FILESTRUCT
+// level 1 of the command chain (with the record commands of rec_install), the interpreter's clean-up of FILESTRUCT
 // structures and the start-up's dictionary load. Call it after
 // script_install() (which fills level 1 with a placeholder).
 void dict_install();

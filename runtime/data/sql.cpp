@@ -82,7 +82,15 @@ void set_connected_flag() {
 
 // The log line of a statement: successes with _TRACE bit 4, failures with
 // bit 2 or 4. What is logged never holds a password.
+SqlStatementFn g_statement_hook = nullptr;
+
 void log_statement(StrRef text, IER st) {
+    if (g_statement_hook) {
+        ScratchMark m = scr_mark();
+        StrRef masked = sql_mask(text);
+        g_statement_hook(sr_ok(masked) ? masked : sr("?"), st);
+        scr_release(m);
+    }
     unsigned bits = st < 3 ? logcat::SqlAll : (logcat::SqlFailed | logcat::SqlAll);
     if (!(static_cast<unsigned>(static_cast<uint16_t>(sysv_get(sysv::TRACE))) & bits)) return;
     ScratchMark m = scr_mark();
@@ -811,6 +819,14 @@ long long sql_count(StrRef statement) {
     set_stk(cur);
     return v;
 }
+
+int sql_free_slot() {
+    int cur = current_checked();
+    if (cur < 0 || !g_slot[cur].conn) return -1;
+    return free_slot(g_slot[cur].conn);
+}
+
+void sql_set_statement_hook(SqlStatementFn f) { g_statement_hook = f; }
 
 StrRef sql_value(int row, int column, int slot) {
     if (slot >= 0 && slot < kSqlSlots) set_stk(slot);

@@ -99,6 +99,16 @@ IER sql_exec_simple(StrRef statement);
 // The first column of the first row as a number, 0 on failure; the slot
 // table and _SQLSTK are as before.
 long long sql_count(StrRef statement);
+// A slot for a result of its own on the current connection: the first from
+// 1 up whose connection is the current one or none and which holds no
+// result; -1 when none is free.
+int sql_free_slot();
+
+// Every statement sent (or refused) is told to this hook with its status,
+// whatever _TRACE says: the record layer's tests and tools see exactly what
+// went to the server. nullptr: none. The text is masked as a log line is.
+using SqlStatementFn = void (*)(StrRef statement, IER st);
+void sql_set_statement_hook(SqlStatementFn f);
 
 // Hook slot 23: the progress display of a statement: phase 0 when it is
 // sent, 2 while it runs, 1 when it has ended. A non-zero answer cancels the

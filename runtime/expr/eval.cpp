@@ -775,6 +775,21 @@ StrRef substitute_port(StrRef text) { return ex_brackets(text, brk::Plain); }
 
 IER ex_eval(StrRef text, Value* out) { return evaluate(text, out); }
 
+IER ex_scan(StrRef text, size_t pos, ExToken* out) {
+    if (!sr_ok(text)) return sr_status(text);
+    Cursor c{};
+    c.s = text.p;
+    c.end = text.n;
+    c.pos = pos > text.n ? text.n : pos;
+    if (IER st = scan(c)) return st;
+    out->operand = sr(c.s + c.ostart, c.olen);
+    out->paren = c.paren;
+    out->inner = c.paren ? sr(c.s + c.pstart, c.plen) : sr_empty();
+    out->op = c.op == kEndExpr ? kExEndPart : c.op == kEndText ? kExEnd : c.op;
+    out->next = c.next;
+    return 0;
+}
+
 bool ex_is_prepared(StrRef text) {
     if (!sr_ok(text)) return false;
     ScratchMark m = scr_mark();

@@ -37,6 +37,22 @@ Num ex_num(StrRef text);
 // text result is false.
 IER ex_cond(StrRef text);
 
+// One operand and the operator after it, read as the evaluator reads them:
+// for what looks at an expression's shape without evaluating it (the SQL
+// filter of the record layer). Quotes and parentheses are honoured, so a
+// quoted text is always one operand.
+constexpr int kExEndPart = -1;  // ';' or ',' after the operand
+constexpr int kExEnd = -2;      // the end of the text
+struct ExToken {
+    StrRef operand{};  // as written; empty for a sign or a group
+    StrRef inner{};    // inside the parentheses after it (a call's arguments, a group)
+    bool paren = false;
+    int op = 0;        // exop, kExEndPart or kExEnd
+    size_t next = 0;   // where the next operand begins
+};
+// 147 for an operator that is not one, 129 for an unclosed parenthesis.
+IER ex_scan(StrRef text, size_t pos, ExToken* out);
+
 // Bracket substitution: every [expression] in text replaced by its value.
 namespace brk {
 enum : int { Plain = 1, NoTrim = 2, Lookup = 4, EmptyStays = 16, Quote = 32, DoubleQuote = 64,
