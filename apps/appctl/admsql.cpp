@@ -28,6 +28,7 @@ namespace {
 
 constexpr std::string_view kAdminHostFile = "sqladmprm.dat";
 constexpr std::string_view kDefaultDatabase = "postgres";
+constexpr int kLoginTriesMax = 100;  // a dialog that keeps confirming must end
 constexpr std::string_view kEncodings[] = {"WIN1252", "UTF8"};
 constexpr std::string_view kNumericTypes = "NL123456789";
 constexpr int kAuxNoDictionary = 256;  // _AUXSTAT: the installation has no ??DICC.DAT
@@ -140,9 +141,24 @@ std::string admin_default_host() {
 IER admin_connect(std::string_view db) {
     AdminLogin& a = admin_login();
     std::string database = db.empty() ? std::string(kDefaultDatabase) : std::string(db);
-    if (!a.set) {
+    if (a.set) {
         ScratchMark m = scr_mark();
-        std::string fields(sv(fmt(msg(93), {sr(expr_literal(admin_default_host()))})));
+        IER st = sql_connect(sr(a.host), sr(database), sr(a.user), sr(a.password), sqlopt::KindNone);
+        scr_release(m);
+        return st;
+    }
+    // A login that fails is shown and asked for again, with what was typed,
+    // until one works or the dialog is left: a failure that went unseen
+    // would only look like an empty server.
+    std::string host = admin_default_host(), user;
+    for (int tries = 0; tries < kLoginTriesMax; tries++) {
+        ScratchMark m = scr_mark();
+        std::string fields(sv(fmt(msg(93), {sr(expr_literal(host))})));
+        if (!user.empty()) {
+            std::string was = "'User:':'A30'::'postgres'";
+            size_t at = fields.find(was);
+            if (at != std::string::npos) fields.replace(at, was.size(), "'User:':'A30'::" + expr_literal(user));
+        }
         scr_release(m);
         Names v;
         IER st = dialogs().accept(msg_text(90), fields, &v);
@@ -151,18 +167,21 @@ IER admin_connect(std::string_view db) {
         AdminLogin entered{trimmed(v[0]), trimmed(v[1]), trimmed(v[2]), true};
         m = scr_mark();
         st = sql_connect(sr(entered.host), sr(database), sr(entered.user), sr(entered.password), sqlopt::KindNone);
+        std::string failure = st ? std::string(sv(error_text(st))) : std::string();
         scr_release(m);
-        if (st) return st;
+        if (st) {
+            err_detail_clear();
+            dialogs().show(failure);
+            host = entered.host, user = entered.user;
+            continue;
+        }
         a = entered;
         m = scr_mark();
         file_write(sr(kAdminHostFile), kWriteReplace, sr(a.host));
         scr_release(m);
         return 0;
     }
-    ScratchMark m = scr_mark();
-    IER st = sql_connect(sr(a.host), sr(database), sr(a.user), sr(a.password), sqlopt::KindNone);
-    scr_release(m);
-    return st;
+    return ier::UserCanceled;
 }
 
 void admin_disconnect() { sql_disconnect(); }

@@ -491,6 +491,26 @@ TEST_F(Appctl, PermissionsBecomeGrants) {
     EXPECT_EQ(rights_get(db, bob), "");
 }
 
+TEST_F(Appctl, AFailedAdministratorLoginIsShownAndAskedAgain) {
+    admin_login() = AdminLogin{};
+    script_.answers.push_back({"/nonexistent/socket", super_, ""});
+    script_.answers.push_back({host_, super_, ""});
+    ASSERT_EQ(admin_connect({}), 0);
+    admin_disconnect();
+    ASSERT_EQ(script_.shown.size(), 1u);
+    EXPECT_NE(script_.shown[0].find("SQLERROR"), std::string::npos) << script_.shown[0];
+    // The second dialog offers what was typed; the working host is kept.
+    ASSERT_EQ(script_.asked.size(), 2u);
+    EXPECT_NE(script_.asked[1].fields.find("'/nonexistent/socket'"), std::string::npos) << script_.asked[1].fields;
+    EXPECT_EQ(lines_read(work_.path + "/sqladmprm.dat"), Names{host_});
+    EXPECT_TRUE(admin_login().set);
+    // Leaving the dialog gives 122 and no login.
+    admin_login() = AdminLogin{};
+    script_.answers.push_back({});
+    EXPECT_EQ(admin_connect({}), rt::ier::UserCanceled);
+    EXPECT_FALSE(admin_login().set);
+}
+
 TEST_F(Appctl, MainLoopNeedsAUserFirst) {
     script_.choices = {"Company Selection", "Company Details", ""};
     EXPECT_EQ(main_loop(), 0);
