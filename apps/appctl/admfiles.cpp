@@ -2,11 +2,13 @@
 // each company's user list, the company list, details files and rights
 // files. The business programs only read them.
 #include <algorithm>
+#include <cctype>
 
 #include "apps/appctl/admin.h"
 #include "runtime/core/env.h"
 #include "runtime/core/file.h"
 #include "runtime/core/list.h"
+#include "runtime/core/msg.h"
 #include "runtime/core/scratch.h"
 #include "runtime/core/str.h"
 
@@ -34,14 +36,21 @@ IER write_whole(const std::string& file, std::string_view text) {
     return st;
 }
 
+}  // namespace
+
 std::string trimmed(std::string_view s) {
     size_t a = 0, b = s.size();
-    while (a < b && (s[a] == ' ' || s[a] == '\t')) a++;
-    while (b > a && (s[b - 1] == ' ' || s[b - 1] == '\t')) b--;
+    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) a++;
+    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) b--;
     return std::string(s.substr(a, b - a));
 }
 
-}  // namespace
+std::string msg_text(int code) {
+    ScratchMark m = scr_mark();
+    std::string out(sv(msg(code)));
+    scr_release(m);
+    return out;
+}
 
 Names groups() { return {"management", "admins", "trusts", "externs"}; }
 

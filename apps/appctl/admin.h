@@ -21,6 +21,10 @@ constexpr std::string_view kSkipDatabases = "template0,template1,postgres";
 Names groups();
 bool is_group(std::string_view name);
 
+// Edge blanks (and line ends) removed; a message of the catalogue as text.
+std::string trimmed(std::string_view s);
+std::string msg_text(int code);
+
 // ------------------------------------------------------------ files
 
 // A name that may become part of a file name: not empty, no "/", "\" or

@@ -47,13 +47,6 @@ std::string literal(std::string_view text) {
     return out;
 }
 
-std::string trimmed(std::string_view s) {
-    size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) a++;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) b--;
-    return std::string(s.substr(a, b - a));
-}
-
 // The first line of the error detail of the last failure.
 std::string failure_line() {
     std::string d(sv(err_detail_get()));
@@ -114,13 +107,6 @@ IER password_literal(std::string_view login, std::string_view password, std::str
 bool starts_qv(std::string_view name) {
     return name.size() >= 2 && std::toupper(static_cast<unsigned char>(name[0])) == 'Q' &&
            std::toupper(static_cast<unsigned char>(name[1])) == 'V';
-}
-
-std::string msg_text(int code) {
-    ScratchMark m = scr_mark();
-    std::string out(sv(msg(code)));
-    scr_release(m);
-    return out;
 }
 
 }  // namespace

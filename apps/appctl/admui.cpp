@@ -59,20 +59,6 @@ std::string msg_item(int code, int item) {
     return out;
 }
 
-std::string msg_text(int code) {
-    ScratchMark m = scr_mark();
-    std::string out(sv(msg(code)));
-    scr_release(m);
-    return out;
-}
-
-std::string trimmed(std::string_view s) {
-    size_t a = 0, b = s.size();
-    while (a < b && std::isspace(static_cast<unsigned char>(s[a]))) a++;
-    while (b > a && std::isspace(static_cast<unsigned char>(s[b - 1]))) b--;
-    return std::string(s.substr(a, b - a));
-}
-
 bool checked(std::string_view v) {
     std::string t = trimmed(v);
     return t == "1" || t == "Y" || t == "y" || t == "S" || t == "s" || t == "T" || t == "t";
