@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "runtime/expr/value.h"
-#include "runtime/ui/fieldspec.h"
+#include "runtime/ui/fieldlist.h"
 #include "runtime/ui/screen.h"
 #include "runtime/ui/wm.h"
 

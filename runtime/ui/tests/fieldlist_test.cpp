@@ -1,6 +1,6 @@
 // The field-list parser on its own: items, parts, short forms, positions,
 // types and the option block.
-#include "runtime/ui/fieldspec.h"
+#include "runtime/ui/fieldlist.h"
 
 #include <gtest/gtest.h>
 
@@ -22,7 +22,7 @@ struct ItemCase {
     const char* target;
 };
 
-TEST(FieldSpecParse, ItemsAndParts) {
+TEST(FieldListParse, ItemsAndParts) {
     const ItemCase cases[] = {
         // two parts: prompt and type
         {"'Kgs:':'26':,'Tot:':'26'", 0, 2, "Kgs:", '2', 6, "", "", "", ""},
@@ -62,7 +62,7 @@ TEST(FieldSpecParse, ItemsAndParts) {
     }
 }
 
-TEST(FieldSpecParse, SemicolonsOnlyWhenNoColonAndAtLeastTwo) {
+TEST(FieldListParse, SemicolonsOnlyWhenNoColonAndAtLeastTwo) {
     struct Case {
         const char* list;
         int parts;
@@ -80,7 +80,7 @@ TEST(FieldSpecParse, SemicolonsOnlyWhenNoColonAndAtLeastTwo) {
     }
 }
 
-TEST(FieldSpecParse, PositionsFromBracesAndRowCol) {
+TEST(FieldListParse, PositionsFromBracesAndRowCol) {
     struct Case {
         const char* list;
         int brace_row, brace_col, at_row, at_col;
@@ -106,7 +106,7 @@ TEST(FieldSpecParse, PositionsFromBracesAndRowCol) {
     }
 }
 
-TEST(FieldSpecParse, VariableTypes) {
+TEST(FieldListParse, VariableTypes) {
     FieldSpec fs;
     ASSERT_EQ(fs_parse("'a':'V3':X$,'b':'v12'", &fs), 0);
     EXPECT_EQ(fs.items[0].type, 'V');
@@ -114,7 +114,7 @@ TEST(FieldSpecParse, VariableTypes) {
     EXPECT_EQ(fs.items[1].vnum, 12);
 }
 
-TEST(FieldSpecParse, Refusals) {
+TEST(FieldListParse, Refusals) {
     FieldSpec fs;
     EXPECT_EQ(fs_parse("", &fs), 163);
     EXPECT_EQ(fs_parse("   /FD$=X", &fs), 163);
@@ -122,10 +122,10 @@ TEST(FieldSpecParse, Refusals) {
     std::string many;
     for (int i = 0; i <= kScreenFieldsMax; i++) many += (i ? "," : "") + std::string("'a':'A1'");
     EXPECT_EQ(fs_parse(many, &fs), 163);
-    EXPECT_EQ(fs_parse(std::string(size_t(kFieldSpecTextMax) + 1, 'a'), &fs), 146);
+    EXPECT_EQ(fs_parse(std::string(size_t(kFieldListTextMax) + 1, 'a'), &fs), 146);
 }
 
-TEST(FieldSpecOptions, BlockAndValues) {
+TEST(FieldListOptions, BlockAndValues) {
     FieldSpec fs;
     ASSERT_EQ(fs_parse("'Kgs:':'26':,'Tot:':'26' /ASSIGN$=\"0,_SCRF1#+_SCRF2#\":_SCRF1#$=\"_SCRF2#,_SCRF1#\""
                               ":NOEDIT$=\"_SCRF2#\":WRITE$=\"_clc#=_SCRF2#\"",
@@ -151,7 +151,7 @@ TEST(FieldSpecOptions, BlockAndValues) {
     }
 }
 
-TEST(FieldSpecOptions, SeparatorsAndQuotes) {
+TEST(FieldListOptions, SeparatorsAndQuotes) {
     struct Case {
         const char* block;
         const char* name;

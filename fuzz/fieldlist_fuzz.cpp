@@ -12,7 +12,7 @@
 #include "runtime/core/startup.h"
 #include "runtime/expr/eval.h"
 #include "runtime/expr/fnlib.h"
-#include "runtime/ui/fieldspec.h"
+#include "runtime/ui/fieldlist.h"
 #include "runtime/ui/screen.h"
 
 using namespace rt;

@@ -12,7 +12,7 @@ namespace rt {
 
 constexpr int kScreenFieldsMax = 200;   // fields of one screen
 constexpr int kFieldLengthMax = 384;    // characters of one field (a control's text)
-constexpr int kFieldSpecTextMax = 32767;
+constexpr int kFieldListTextMax = 32767;
 
 // One item of a field list.
 struct FieldItem {
@@ -38,7 +38,7 @@ struct FieldSpec {
 };
 
 // Parses a list. 0; 163 for an empty list, an item without parts or more
-// items than kScreenFieldsMax; 146 for a text beyond kFieldSpecTextMax.
+// items than kScreenFieldsMax; 146 for a text beyond kFieldListTextMax.
 int fs_parse(std::string_view list, FieldSpec* out);
 
 // Splits at sep outside quotes and outside (), [] and {} (kept as written).

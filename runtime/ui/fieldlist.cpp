@@ -1,5 +1,5 @@
 // The screen-field language, read without touching the runtime's stores.
-#include "runtime/ui/fieldspec.h"
+#include "runtime/ui/fieldlist.h"
 
 #include <algorithm>
 #include <cctype>
@@ -167,7 +167,7 @@ std::string_view fs_trailing_op(std::string_view p) {
 
 int fs_parse(std::string_view list, FieldSpec* out) {
     *out = FieldSpec{};
-    if (list.size() > size_t(kFieldSpecTextMax)) return 146;
+    if (list.size() > size_t(kFieldListTextMax)) return 146;
     std::string text(list);
     // ";" stands for ":" in a list that has no ":" and at least two ";"
     // (outside quotes).
