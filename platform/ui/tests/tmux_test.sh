@@ -11,7 +11,7 @@ export LC_ALL=C.UTF-8  # so that bash counts characters, not bytes
 
 sock=""
 runs=0
-T() { tmux -S "$sock" -f /dev/null "$@"; }
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../tests/support" && pwd)/tmux_lib.sh"
 tmp=$(mktemp -d)
 trap '[ -n "$sock" ] && T kill-server 2>/dev/null; rm -rf "$tmp"' EXIT
 
@@ -26,50 +26,6 @@ exec sleep 120
 PANE
 
 term=""
-fail() {
-    echo "FAIL ($term): $*"
-    echo "--- screen:"
-    T capture-pane -p -t ui 2>/dev/null
-    exit 1
-}
-screen() { T capture-pane -p -t ui 2>/dev/null; }
-wait_for() {
-    for _ in $(seq 200); do
-        screen | grep -qF -- "$1" && return 0
-        sleep 0.05
-    done
-    fail "the screen never showed '$1'"
-}
-wait_gone() {
-    for _ in $(seq 200); do
-        screen | grep -qF -- "$1" || return 0
-        sleep 0.05
-    done
-    fail "the screen still shows '$1'"
-}
-# Row and column (from 0) where a text first appears on the screen.
-find_text() {
-    local n=0 line
-    while IFS= read -r line; do
-        if [[ $line == *"$1"* ]]; then
-            local pre=${line%%"$1"*}
-            echo "$n ${#pre}"
-            return
-        fi
-        n=$((n + 1))
-    done < <(screen)
-    echo "-1 -1"
-}
-cursor() { T display -p -t ui '#{cursor_y} #{cursor_x}'; }
-expect_cursor() {
-    local want=$1 got
-    for _ in $(seq 100); do
-        got=$(cursor)
-        [ "$got" = "$want" ] && return 0
-        sleep 0.05
-    done
-    fail "cursor at $got, expected $want ($2)"
-}
 # A left click as the terminal reports it (X10 mouse protocol: press, release).
 click() {
     local y=$1 x=$2 cx cy

@@ -12,7 +12,7 @@ export LC_ALL=C.UTF-8
 
 sock=""
 runs=0
-T() { tmux -S "$sock" -f /dev/null "$@"; }
+source "$(cd "$(dirname "${BASH_SOURCE[0]}")/../../../tests/support" && pwd)/tmux_lib.sh"
 tmp=$(mktemp -d)
 trap '[ -n "$sock" ] && T kill-server 2>/dev/null; rm -rf "$tmp"' EXIT
 cp "$proc" "$tmp/terminal.prc"
@@ -31,51 +31,6 @@ exec sleep 120
 PANE
 
 term=""
-fail() {
-    echo "FAIL ($term): $*"
-    echo "--- screen:"
-    T capture-pane -p -t ui 2>/dev/null
-    exit 1
-}
-screen() { T capture-pane -p -t ui 2>/dev/null; }
-wait_for() {
-    for _ in $(seq 200); do
-        screen | grep -qF -- "$1" && return 0
-        sleep 0.05
-    done
-    fail "the screen never showed '$1'"
-}
-wait_gone() {
-    for _ in $(seq 200); do
-        screen | grep -qF -- "$1" || return 0
-        sleep 0.05
-    done
-    fail "the screen still shows '$1'"
-}
-# Row and column (from 0) where a text first appears on the screen.
-find_text() {
-    local n=0 line
-    while IFS= read -r line; do
-        if [[ $line == *"$1"* ]]; then
-            local pre=${line%%"$1"*}
-            echo "$n ${#pre}"
-            return
-        fi
-        n=$((n + 1))
-    done < <(screen)
-    echo "-1 -1"
-}
-cursor() { T display -p -t ui '#{cursor_y} #{cursor_x}'; }
-expect_cursor_row() {
-    local want=$1 got
-    for _ in $(seq 100); do
-        got=$(cursor)
-        [ "${got%% *}" = "$want" ] && return 0
-        sleep 0.05
-    done
-    fail "cursor at $got, expected row $want ($2)"
-}
-
 start() {
     [ -n "$sock" ] && T kill-server 2>/dev/null
     runs=$((runs + 1))
@@ -105,10 +60,10 @@ run() {
     wait_for "Pears"
     read -r ar ac < <(find_text "Apples")
     read -r pr pc < <(find_text "Pears")
-    expect_cursor_row "$ar" "on Apples"
+    expect_cursor "$ar" "on Apples"
     # Down moves the selection, and the cursor with it
     T send-keys -t ui Down
-    expect_cursor_row "$pr" "on Pears after Down"
+    expect_cursor "$pr" "on Pears after Down"
     T send-keys -t ui Enter
     wait_gone "┌─ Fruit"
     wait_for "chosen 2"
