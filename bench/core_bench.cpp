@@ -35,7 +35,8 @@ void BM_StringTableSet(benchmark::State& state) {
     for (int i = 0; i < 1500; i++) st_set(13, i, sr("value of some length"));
     int i = 0;
     for (auto _ : state) {
-        st_set(13, 700 + (i++ & 63), (i & 1) ? sr("short") : sr("a somewhat longer value"));
+        st_set(13, 700 + (i & 63), (i & 1) ? sr("short") : sr("a somewhat longer value"));
+        i++;
     }
 }
 BENCHMARK(BM_StringTableSet);
