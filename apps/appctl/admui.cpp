@@ -191,16 +191,8 @@ Dialogs& dialogs() {
 
 // ------------------------------------------------------------ lists
 
-Names users_all() {
-    Names file = list_read(users_file());
-    Names members;
-    if (!admin_connect({})) {
-        members = server_group_members("management");
-        admin_disconnect();
-    }
-    return merge(file, members);
-}
-
+// A user list (the all-users list when db is empty) with the members of
+// management on the server.
 Names company_users(std::string_view db) {
     Names file = list_read(users_file(db));
     Names members;
@@ -210,6 +202,8 @@ Names company_users(std::string_view db) {
     }
     return merge(file, members);
 }
+
+Names users_all() { return company_users({}); }
 
 Names companies_all() {
     Names file = list_read(companies_file());
